@@ -1,0 +1,123 @@
+// libvesk-jclient: the base class of every vesk processing object.
+// A Jclient owns one JACK client with its ports and forwards JACK's callbacks
+// to virtual operations; tools derive from it and override jack_process().
+//
+// Threads: open_jack, close_jack, port creation and port_operation run on the
+// caller's (Python) thread; jack_process runs on JACK's process thread and
+// must never allocate, lock, print or block.
+
+#ifndef VESK_JCLIENT_H
+#define VESK_JCLIENT_H
+
+#include <atomic>
+#include <string>
+#include <jack/jack.h>
+
+// Marks a real-time entry point. Under clang this lets RealtimeSanitizer
+// check everything the function calls; other compilers ignore it.
+#if defined(__clang__) && defined(__has_cpp_attribute)
+#if __has_cpp_attribute(clang::nonblocking)
+#define VESK_NONBLOCKING [[clang::nonblocking]]
+#endif
+#endif
+#ifndef VESK_NONBLOCKING
+#define VESK_NONBLOCKING
+#endif
+
+// Most port buffers a process callback keeps on its stack.
+enum { MAXPORT = 100 };
+
+// port_operation() codes. The index is the port number (0 .. ninp-1 or
+// 0 .. nout-1 as given to open_jack); the name is a port name for CREATE and a
+// full JACK port name ("client:port") for CONNECT and DISCONN.
+enum
+{
+    PORT_CREATE_INP  = 0,   // create input port [index] named name
+    PORT_CREATE_OUT  = 1,   // create output port [index] named name
+    PORT_DELETE_INP  = 2,   // delete input port [index]; name unused
+    PORT_DELETE_OUT  = 3,   // delete output port [index]; name unused
+    PORT_CONNECT_INP = 4,   // connect source port name -> input port [index]
+    PORT_CONNECT_OUT = 5,   // connect output port [index] -> destination port name
+    PORT_DISCONN_INP = 6,   // disconnect source port name -> input port [index]
+    PORT_DISCONN_OUT = 7,   // disconnect output port [index] -> destination port name
+    PORT_DISCALL_INP = 8,   // disconnect input port [index] from everything
+    PORT_DISCALL_OUT = 9    // disconnect output port [index] from everything
+};
+// port_operation() results: 0 on success; PORT_ERROR (-1) for an unknown code,
+// an index out of range, a missing or existing port, a missing name or no
+// client; otherwise the nonzero result of the JACK call (for example EEXIST
+// when two ports are connected already).
+enum { PORT_ERROR = -1 };
+
+
+class Jclient
+{
+public:
+
+    // Client states. Tools may define their own codes between these.
+    enum { ZOMBIE = -2, FAILED = -1, INITIAL = 0, PASSIVE = 2, PROCESS = 10 };
+
+    Jclient (void);
+    virtual ~Jclient (void);
+
+    // Called on JACK's threads. The base versions: shutdown sets ZOMBIE,
+    // the others do nothing.
+    virtual void jack_shutdown (void);
+    virtual void jack_freewheel (int state);
+    virtual void jack_buffsize (int nframes);
+    virtual int  jack_process (int nframes) VESK_NONBLOCKING;
+
+    // Opens and activates a client on the named server (null: the default
+    // server). Never starts a server: a missing server fails at once.
+    // Returns 0 on success; state is not changed.
+    int  open_jack (const char *client_name, const char *server_name, int ninp, int nout);
+    // Deactivates and closes the client: no callback runs after it returns.
+    void close_jack (void);
+
+    int  create_inp_ports (const char *format, int first);
+    int  create_out_ports (const char *format, int first);
+    int  create_inp_port (int i, const char *name);
+    int  create_out_port (int i, const char *name);
+    int  port_operation (int op, int index, const char *name);
+
+    jack_client_t   *jack_client;     // null when no client is open
+    std::atomic<int> state;           // written by the owner and by JACK's shutdown thread; read anywhere
+    int              ninp;            // port counts given to open_jack
+    int              nout;
+    const char      *jack_name;       // name granted by the server, null without a client
+    int              fsamp;           // sample rate in Hz
+    int              fsize;           // period size in frames
+    // Port handles by port number, null until the port exists. Written by the
+    // Python thread (create, delete), read by the process thread.
+    std::atomic<jack_port_t *> *inp_ports;
+    std::atomic<jack_port_t *> *out_ports;
+    int              jack_policy;     // scheduling of JACK's process thread,
+    int              jack_priority;   // for threads that tools start
+
+protected:
+
+    // Fetch this period's buffers of ports 0 .. n-1 into buf; a missing port
+    // gives null. For use in jack_process only.
+    void get_inp_buffers (int nframes, float **buf, int n) VESK_NONBLOCKING;
+    void get_out_buffers (int nframes, float **buf, int n) VESK_NONBLOCKING;
+
+private:
+
+    Jclient (const Jclient&) = delete;
+    Jclient& operator= (const Jclient&) = delete;
+
+    int  create_port (int i, const char *name, bool input);
+    int  delete_port (int i, bool input);
+    void wait_cycle (void);
+    void free_ports (void);
+
+    static int  jack_static_process (jack_nframes_t nframes, void *arg);
+    static void jack_static_shutdown (void *arg);
+    static void jack_static_freewheel (int state, void *arg);
+    static int  jack_static_buffsize (jack_nframes_t nframes, void *arg);
+
+    std::string            _name;     // storage behind jack_name
+    std::atomic<unsigned>  _cycles;   // periods completed; written by the process thread, read by delete_port
+};
+
+#endif

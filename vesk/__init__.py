@@ -1,0 +1,1 @@
+"""vesk: real-time audio processors that run as JACK clients."""
