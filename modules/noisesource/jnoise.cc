@@ -54,10 +54,8 @@ int Jnoise::jack_process (int nframes)
 
     if (state < PROCESS) return 0;
     get_out_buffers (nframes, out, nout);
-    for (int i = 0; i < nout; i++)
-    {
-        // A port deleted through the client operations has no buffer.
-        if (out [i]) noise [i].process (nframes, out [i]);
-    }
+    // A port deleted through the client operations gets a scratch buffer:
+    // its generator runs on unheard.
+    for (int i = 0; i < nout; i++) noise [i].process (nframes, out [i]);
     return 0;
 }

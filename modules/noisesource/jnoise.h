@@ -27,7 +27,7 @@ private:
     void init (void);
     void fini (void);
 
-    virtual int jack_process (int nframes) override VESK_NONBLOCKING;
+    virtual int jack_process (int nframes) VESK_NONBLOCKING override;
 };
 
 #endif

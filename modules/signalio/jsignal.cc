@@ -14,8 +14,7 @@ Jsignal::Jsignal (const char *client_name, const char *server_name) :
     sema_ok (false),
     trig_inp (0),
     trig_offs (0),
-    posit (0),
-    cycles (0)
+    posit (0)
 {
     sema_ok = (sem_init (&sema, 0, 0) == 0);
     if (!sema_ok || open_jack (client_name, server_name, NSLOT, NSLOT))
@@ -119,14 +118,14 @@ int Jsignal::set_state (int s)
     r = req_cnt.load (std::memory_order_relaxed) + 1;
     req_cnt.store (r, std::memory_order_release);
 
-    c0 = cycles.load (std::memory_order_relaxed);
+    c0 = process_cycles ();
     clock_gettime (CLOCK_MONOTONIC, &seen);
     while (ack_cnt.load (std::memory_order_acquire) != r)
     {
         // Client gone (ZOMBIE after a server shutdown, or destroyed).
         if (state <= 0) return 1;
         clock_gettime (CLOCK_MONOTONIC, &now);
-        c = cycles.load (std::memory_order_relaxed);
+        c = process_cycles ();
         if (c != c0)
         {
             c0 = c;
@@ -159,6 +158,30 @@ void Jsignal::start_run (void)
 }
 
 
+void Jsignal::port_buffers (int nframes, float **inp, float **out)
+{
+    // Only ports that exist take part in a run: a slot without its port
+    // does not keep the run going, a trigger input without a port never fires.
+    for (int k = 0; k < NSLOT; k++)
+    {
+        jack_port_t *p = inp_ports [k].load (std::memory_order_acquire);
+        inp [k] = p ? (float *) jack_port_get_buffer (p, nframes) : nullptr;
+        p = out_ports [k].load (std::memory_order_acquire);
+        out [k] = p ? (float *) jack_port_get_buffer (p, nframes) : nullptr;
+    }
+}
+
+
+void Jsignal::silence (int nframes)
+{
+    for (int k = 0; k < NSLOT; k++)
+    {
+        jack_port_t *p = out_ports [k].load (std::memory_order_acquire);
+        if (p) memset (jack_port_get_buffer (p, nframes), 0, nframes * sizeof (float));
+    }
+}
+
+
 int Jsignal::jack_process (int nframes)
 {
     float     *inp [NSLOT];
@@ -167,7 +190,6 @@ int Jsignal::jack_process (int nframes)
     int        s, k, i, act;
 
     if (state <= 0) return 0;
-    cycles.store (cycles.load (std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 
     // Take a state request: the run is reset before the new state is
     // published, and the caller is released after that.
@@ -176,6 +198,10 @@ int Jsignal::jack_process (int nframes)
     {
         s = state_req.load (std::memory_order_relaxed);
         if ((s == TRIGWAIT) || (s == PROCESS)) start_run ();
+        // JACK keeps an output buffer that nobody writes, and would repeat
+        // its last period for ever: outputs go silent once on the way into
+        // a state that leaves them alone.
+        if (s < PASSIVE) silence (nframes);
         state = s;
         ack_cnt.store (r, std::memory_order_release);
         sem_post (&sema);
@@ -183,8 +209,7 @@ int Jsignal::jack_process (int nframes)
     s = state;
     if (s < PASSIVE) return 0;
 
-    get_inp_buffers (nframes, inp, NSLOT);
-    get_out_buffers (nframes, out, NSLOT);
+    port_buffers (nframes, inp, out);
     if (s == TRIGWAIT)
     {
         const float *t = inp [trig_inp.load (std::memory_order_relaxed)];

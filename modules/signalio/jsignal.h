@@ -60,8 +60,12 @@ private:
     void fini (void);
     bool idle (void) const;
     void start_run (void) VESK_NONBLOCKING;
+    // Zeros on every existing output port for this period.
+    void silence (int nframes) VESK_NONBLOCKING;
+    // Buffers of the ports that exist, null for the others.
+    void port_buffers (int nframes, float **inp, float **out) VESK_NONBLOCKING;
 
-    virtual int jack_process (int nframes) override VESK_NONBLOCKING;
+    virtual int jack_process (int nframes) VESK_NONBLOCKING override;
 
     // State handshake. state_req is stored before req_cnt is published
     // (release), so the process thread that sees the new count (acquire)
@@ -76,7 +80,6 @@ private:
     std::atomic<int>       trig_inp;     // written by the control thread, read by the process thread
     int                    trig_offs;    // process thread only: run start within this period
     std::atomic<int64_t>   posit;        // written by the process thread before it ends a run; read anywhere
-    std::atomic<unsigned>  cycles;       // periods seen; written by the process thread, read by set_state
 };
 
 #endif
