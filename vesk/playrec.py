@@ -123,23 +123,27 @@ class SignalIO(Tool):
 
     def play(self, arrays, nloop=1, nskip=0, gain=1.0):
         """Play ``arrays`` on outputs 0, 1, ... (a 1-d array: output 0; a 2-d array: one row per
-        output; None entries stay silent) and clear the other output slots."""
+        output; None entries stay silent) and clear the other output slots. Returns the
+        arrays the slots hold (float32, converted where needed)."""
         arrays = self._as_list(arrays)
         if len(arrays) > self._nout:
             raise ValueError(f"{len(arrays)} arrays for {self._nout} outputs")
         self._played = [self.set_output(i, a, nloop, nskip, gain) for i, a in enumerate(arrays)]
         for i in range(len(arrays), self._nout):
             self.set_output(i, None)
+        return list(self._played)
 
     def record(self, arrays, nloop=1, nskip=0, gain=1.0):
         """Record inputs 0, 1, ... into ``arrays`` (writable float32 arrays, or lengths for new
-        ones; None entries record nothing) and clear the other input slots."""
+        ones; None entries record nothing) and clear the other input slots. Returns the
+        arrays the slots fill; :meth:`run` returns them again when the run has ended."""
         arrays = self._as_list(arrays)
         if len(arrays) > self._ninp:
             raise ValueError(f"{len(arrays)} arrays for {self._ninp} inputs")
         self._recorded = [self.set_input(i, a, nloop, nskip, gain) for i, a in enumerate(arrays)]
         for i in range(len(arrays), self._ninp):
             self.set_input(i, None)
+        return list(self._recorded)
 
     @staticmethod
     def _as_list(arrays):
