@@ -41,11 +41,19 @@ def test_states_of_a_new_object(server):
     caps, client = signalio.makecaps(None, "raw", server.name)
     assert clientops.get_state(client) == STANDBY
     assert signalio.get_posit(caps) == (STANDBY, 0)
-    # STANDBY takes requests but no slot.
+    assert clientops.port_operation(client, 1, 0, "out_0") == 0
+    # STANDBY takes requests but no slot: the run that follows has no active
+    # slot and lasts one period; the slot set in PASSIVE keeps it one more.
     a = ramp(10)
     signalio.set_output_data(caps, 0, a, 1, 0)
     signalio.set_state(caps, PASSIVE)
     assert signalio.get_posit(caps) == (PASSIVE, 0)
+    for want in (1, 2):
+        signalio.set_state(caps, PROCESS)
+        while signalio.get_posit(caps)[0] != PASSIVE:
+            time.sleep(0.002)
+        assert signalio.get_posit(caps) == (PASSIVE, want * server.period)
+        signalio.set_output_data(caps, 0, a, 1, 0)
 
 
 def test_loopback_is_exact_with_one_period_latency(loop):
@@ -496,3 +504,62 @@ def test_set_state_after_the_server_died(doomed_server):
     with pytest.raises(JackError):
         s.play([ramp(10)])
     s.close()
+
+
+def test_friendly_api(server):
+    with vesk.SignalIO(ninp=3, nout=2, name="api", server=server.name) as s:
+        assert (s.ninp, s.nout) == (3, 2)
+        assert s.inputs == [f"api:in_{i}" for i in range(3)]
+        assert s.outputs == ["api:out_0", "api:out_1"]
+        assert s.state == vesk.State.PASSIVE and not s.running
+        s.connect_output(0, "api:in_0")
+        s.connect_output(1, "api:in_2")
+        p = s.period
+        x = np.stack([np.arange(1000.0), -np.arange(1000.0)])      # float64 rows: converted
+        played = s.play(x)
+        assert all(a.dtype == np.float32 for a in played)
+        own = np.zeros(p + 1000, np.float32)
+        rec = s.record([own, None, p + 1000])
+        assert rec[0] is own and rec[1] is None and rec[2].shape == (p + 1000,)
+        r0, r1, r2 = s.run(timeout=10)
+        assert r0 is own and r1 is None
+        assert np.array_equal(r0[p:], x[0].astype(np.float32))
+        assert np.array_equal(r2[p:], x[1].astype(np.float32))
+        with pytest.raises(ValueError):
+            s.play([x[0]] * 3)
+        with pytest.raises(ValueError):
+            s.record([10] * 4)
+        # An endless run meets its timeout, and is stopped by it.
+        s.play([x[0]], nloop=-1)
+        s.record([])
+        t0 = time.monotonic()
+        with pytest.raises(TimeoutError):
+            s.run(timeout=0.2)
+        assert 0.2 <= time.monotonic() - t0 < 1.0
+        assert s.state == vesk.State.PASSIVE
+    with pytest.raises(ValueError):
+        s.play([])                                      # closed
+
+
+def test_friendly_without_server():
+    s = vesk.SignalIO(ninp=2, nout=2, name="x", server="vesk-no-such-server")
+    assert s.state == vesk.State.FAILED
+    assert (s.ninp, s.nout) == (0, 0)
+    with pytest.raises(JackError):
+        s.play([])
+    with pytest.raises(JackError):
+        s.run(timeout=1)
+    s.close()
+
+
+def test_create_and_destroy_loop(server):
+    a = np.zeros(1000, np.float32)
+    r = sys.getrefcount(a)
+    for k in range(20):
+        with vesk.SignalIO(ninp=2, nout=2, name="loop", server=server.name) as s:
+            s.play([a, a])
+            s.record([a[::2]])
+            s.start()
+    del s
+    gc.collect()
+    assert sys.getrefcount(a) == r

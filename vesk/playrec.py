@@ -125,6 +125,7 @@ class SignalIO(Tool):
         """Play ``arrays`` on outputs 0, 1, ... (a 1-d array: output 0; a 2-d array: one row per
         output; None entries stay silent) and clear the other output slots. Returns the
         arrays the slots hold (float32, converted where needed)."""
+        self._require_passive()
         arrays = self._as_list(arrays)
         if len(arrays) > self._nout:
             raise ValueError(f"{len(arrays)} arrays for {self._nout} outputs")
@@ -137,6 +138,7 @@ class SignalIO(Tool):
         """Record inputs 0, 1, ... into ``arrays`` (writable float32 arrays, or lengths for new
         ones; None entries record nothing) and clear the other input slots. Returns the
         arrays the slots fill; :meth:`run` returns them again when the run has ended."""
+        self._require_passive()
         arrays = self._as_list(arrays)
         if len(arrays) > self._ninp:
             raise ValueError(f"{len(arrays)} arrays for {self._ninp} inputs")
