@@ -122,8 +122,9 @@ int Jsignal::set_state (int s)
     clock_gettime (CLOCK_MONOTONIC, &seen);
     while (ack_cnt.load (std::memory_order_acquire) != r)
     {
-        // Client gone (ZOMBIE after a server shutdown, or destroyed).
-        if (state <= 0) return 1;
+        // Client gone (ZOMBIE after a server shutdown, or destroyed), unless
+        // this very request was for state 0 or below.
+        if (state <= 0) return (ack_cnt.load (std::memory_order_acquire) == r) ? 0 : 1;
         clock_gettime (CLOCK_MONOTONIC, &now);
         c = process_cycles ();
         if (c != c0)
