@@ -33,25 +33,42 @@ class JackServer:
     server for an attached one.
     """
 
-    def __init__(self, name=None, rate=48000, period=256, *, timeout=10.0, jackd="jackd", extra_args=()):
+    def __init__(self, name=None, rate=48000, period=256, *, timeout=10.0, jackd="jackd", extra_args=(),
+                 busy_timeout=120.0):
         self.name = name if name is not None else f"vesk-{os.getpid()}-{next(_count)}"
         self._proc = None
-        self._log = tempfile.TemporaryFile()
+        self._log = None
         args = [jackd, "-n", self.name, *extra_args, "-d", "dummy", "-r", str(int(rate)), "-p", str(int(period))]
         env = dict(os.environ, JACK_NO_AUDIO_RESERVATION="1")
-        try:
-            self._proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self._log,
-                                          stderr=subprocess.STDOUT, env=env, start_new_session=True)
-        except OSError as e:
-            raise JackError(f"cannot start {jackd}: {e}") from None
+        # JACK allows only a few servers per machine: while all are taken,
+        # wait up to busy_timeout for one to go.
+        busy_until = time.monotonic() + busy_timeout
+        while True:
+            self._log = tempfile.TemporaryFile()
+            try:
+                self._proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self._log,
+                                              stderr=subprocess.STDOUT, env=env, start_new_session=True)
+            except OSError as e:
+                raise JackError(f"cannot start {jackd}: {e}") from None
+            if self._wait_ready(timeout):
+                return
+            if "Too many servers" in self.log() and time.monotonic() < busy_until:
+                self._proc = None
+                time.sleep(0.5)
+                continue
+            raise JackError(f"jackd exited with status {self._proc.returncode}: {self.log()}")
+
+    def _wait_ready(self, timeout):
+        """True once the server accepts clients, False if jackd exited first."""
         deadline = time.monotonic() + timeout
         while not self._probe():
             if self._proc.poll() is not None:
-                raise JackError(f"jackd exited with status {self._proc.returncode}: {self.log()}")
+                return False
             if time.monotonic() > deadline:
                 self.stop()
                 raise JackError(f"jackd '{self.name}' did not accept clients within {timeout} s")
             time.sleep(0.02)
+        return True
 
     @classmethod
     def attach(cls, name=None):
