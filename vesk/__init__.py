@@ -9,3 +9,5 @@ from .server import JackServer, JackError
 from ._tool import Tool, State, PortOp
 from .control import ServerControl
 from .gain import GainControl
+from .noise import NoiseSource
+from .playrec import SignalIO
