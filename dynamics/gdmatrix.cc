@@ -13,17 +13,13 @@ static inline void add_const (float *dst, const float *src, float g, int n)
     for (int j = 0; j < n; j++) dst [j] += g * src [j];
 }
 
-// Linear gain ramp from go to gn over the period: the gain is accumulated
-// sample by sample, g_j = go + (j + 1)(gn - go) / n, the last sample at gn.
+// Linear gain ramp from go to gn over the period: sample j gets the gain
+// go + (j + 1)(gn - go) / n, and the last sample exactly gn.
 static inline void add_ramp (float *dst, const float *src, float go, float gn, int n)
 {
     const float d = (gn - go) / n;
-    float g = go;
-    for (int j = 0; j < n; j++)
-    {
-        g += d;
-        dst [j] += g * src [j];
-    }
+    for (int j = 0; j < n - 1; j++) dst [j] += (go + (j + 1) * d) * src [j];
+    dst [n - 1] += gn * src [n - 1];
 }
 
 // Linear crossfade over the period from the old tap (gain go) to the new one
@@ -160,8 +156,9 @@ int Gdmatrix::set_delay (int i, int o, float t)
     if (!maxdel) return 0;
     std::atomic<int> *p = element (i, o, ninp, nout, dinp, dout, dmat);
     if (!p) return 0;
+    // Rounded to the nearest sample, halves upwards, negative delays too.
     // Limited far beyond any useful delay so that the sum of three never overflows.
-    double d = t * (double) fsamp + 0.5;
+    double d = floor (t * (double) fsamp + 0.5);
     if (d > DLIM) d = DLIM;
     if (d < -DLIM) d = -DLIM;
     p->store ((int) d, std::memory_order_relaxed);

@@ -32,7 +32,7 @@ public:
     // set_gain stores g as it is; it refuses (returns -1, keeps the previous
     // value) a gain that is not finite or whose size exceeds GMAX, so that
     // no product of three gains can overflow. set_delay stores t in samples,
-    // (int)(t x fsamp + 0.5); it refuses NaN and infinities, and does nothing
+    // floor(t x fsamp + 0.5); it refuses NaN and infinities, and does nothing
     // without delay lines. Both return 0 otherwise.
     int set_gain (int i, int o, float g);
     int set_delay (int i, int o, float t);
