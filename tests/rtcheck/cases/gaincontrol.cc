@@ -1,0 +1,23 @@
+// Gain control: ramps, mutes and gain changes while audio runs.
+
+#include "rtcheck.h"
+#include "modules/gaincontrol/jgainctl.h"
+
+RTCHECK_CASE (gaincontrol)
+{
+    Jgainctl A ("rt-gaincontrol", server, 4);
+    Jgainctl B ("rt-gaincontrol-b", server, 100);
+    rt_require_running (A, Jclient::PROCESS);
+    rt_require_running (B, Jclient::PROCESS);
+    for (int i = 0; i < 4; i++) rt_connect (A, i, B, i);
+    for (int k = 0; k < 60; k++)
+    {
+        A.fader->setgain (-1, -6.0f * (k % 8));
+        B.fader->setgain (-1, (k % 3) ? 0.0f : -200.0f);
+        A.fader->setgain (k % 5, -3.0f * (k % 4));
+        A.fader->setmute (k % 5 - 1, k & 1);
+        B.fader->setmute (k % 100, k & 2);
+        rt_sleep_ms (7);
+    }
+    rt_require_cycles (A);
+}
