@@ -9,3 +9,5 @@ from .server import JackServer, JackError
 from ._tool import Tool, State
 from .control import ServerControl
 from .gain import GainControl
+from .limiter import PeakLimiter
+from .matrix import GainDelayMatrix
