@@ -131,14 +131,13 @@ class GainDelayMatrix(Tool):
 
     def _gain_array(self, values, shape):
         a = np.broadcast_to(np.asarray(values, dtype=np.float64), shape)
-        a32 = a.astype(np.float32)
-        if not np.all(np.isfinite(a32)) or np.any(np.abs(a32) > GMAX):
+        if not np.all(np.abs(a) <= GMAX):     # NaN and infinities too
             raise ValueError("Gains must be finite and at most 1e12 in size")
-        return a32
+        return a.astype(np.float32)
 
     def _delay_array(self, values, shape):
         a = np.broadcast_to(np.asarray(values, dtype=np.float64), shape)
-        if not np.all(np.isfinite(a.astype(np.float32))):
+        if not np.all(np.abs(a) <= np.finfo(np.float32).max):
             raise ValueError("Delays must be finite numbers")
         return a
 
