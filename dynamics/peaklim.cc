@@ -47,6 +47,7 @@ Peaklim::Peaklim (void) :
     z2 (1.0f),
     z3 (1.0f),
     gbuff (nullptr),
+    zbuff (nullptr),
     g1 (1.0f),
     gt (1.0f),
     w3 (0.0f)
@@ -91,6 +92,8 @@ void Peaklim::init (float fsamp_, int nchan_)
         memset (dbuff [j], 0, dsize * sizeof (float));
     }
     gbuff = new float [div1];
+    zbuff = new float [div1];
+    memset (zbuff, 0, div1 * sizeof (float));
     c1 = div1;
     c2 = div2;
     g0 = 1.0f;
@@ -119,7 +122,9 @@ void Peaklim::fini (void)
         dbuff = nullptr;
     }
     delete[] gbuff;
+    delete[] zbuff;
     gbuff = nullptr;
+    zbuff = nullptr;
     nchan = 0;
 }
 
@@ -148,7 +153,7 @@ void Peaklim::set_release (float t)
 void Peaklim::process (int nframes, float **inp, float **out)
 {
     int    j, k, n, wp;
-    float  g, x, a, b, t, z, p, r;
+    float  g, a, b, t, z, p, r;
 
     if (!dbuff) return;
     k = 0;
@@ -160,30 +165,45 @@ void Peaklim::process (int nframes, float **inp, float **out)
         n = (c1 < nframes) ? c1 : nframes;
         wp = (rindex + delay) & dmask;
 
-        // Input stage: the same input gain ramp for every channel.
+        // Input stage: the same input gain ramp for every channel. Channels
+        // go in pairs so that their low-pass recursions overlap in time.
         g = g0;
-        for (j = 0; j < nchan; j++)
+        for (int i = 0; i < n; i++)
         {
-            const float *src = inp [j] ? inp [j] + k : nullptr;
-            float *d = dbuff [j] + wp;
-            float zj = zlf [j];
+            gbuff [i] = g;
+            g += dg;
+        }
+        g0 = g;
+        for (j = 0; j < nchan; j += 2)
+        {
+            const int   jb = (j + 1 < nchan) ? j + 1 : j;
+            const float *sa = inp [j] ? inp [j] + k : zbuff;
+            const float *sb = inp [jb] ? inp [jb] + k : zbuff;
+            float *da = dbuff [j] + wp;
+            float *db = dbuff [jb] + wp;
+            float za = zlf [j], zb = zlf [jb];
             float mx1 = m1, mx2 = m2;
-            g = g0;
             for (int i = 0; i < n; i++)
             {
-                x = src ? g * src [i] : 0.0f;
-                g += dg;
-                d [i] = x;
-                zj += wlf * (x - zj) + 1e-20f;
+                const float xa = gbuff [i] * sa [i];
+                const float xb = gbuff [i] * sb [i];
+                za += wlf * (xa - za) + 1e-20f;
+                zb += wlf * (xb - zb) + 1e-20f;
+                da [i] = xa;
+                db [i] = xb;
                 // Written so that a NaN input never reaches the gain path.
-                if (fabsf (x) > mx1) mx1 = fabsf (x);
-                if (fabsf (zj) > mx2) mx2 = fabsf (zj);
+                if (fabsf (xa) > mx1) mx1 = fabsf (xa);
+                if (fabsf (xb) > mx1) mx1 = fabsf (xb);
+                if (fabsf (za) > mx2) mx2 = fabsf (za);
+                if (fabsf (zb) > mx2) mx2 = fabsf (zb);
             }
-            zlf [j] = zj;
+            // With an odd count the last channel ran twice on the same
+            // state; its result is the same either way.
+            zlf [j] = za;
+            zlf [jb] = zb;
             m1 = mx1;
             m2 = mx2;
         }
-        g0 = g;
 
         c1 -= n;
         if (c1 == 0)
@@ -223,8 +243,11 @@ void Peaklim::process (int nframes, float **inp, float **out)
             z1 += w1 * (a - z1);
             z2 += w2 * (b - z2);
             t = (z1 < z2) ? z1 : z2;
-            if (t < z) z += w1 * (t - z);
-            else z += wr * (t - z);
+            // Falling with the attack coefficient, rising with the release
+            // coefficient; a select rather than a branch, which would be
+            // mispredicted whenever the gain turns.
+            const float w = (t < z) ? w1 : wr;
+            z += w * (t - z);
             gbuff [i] = z;
         }
         z3 = z;

@@ -57,7 +57,8 @@ public:
     float   zlf [MAXCHAN];   // low-pass state per channel
     Histmin hist1;     // gains the blocks need, over the look-ahead
     Histmin hist2;     // gains the low-passed groups need, over 12 groups
-    float  *gbuff;     // output gain per sample of the current chunk, div1 samples
+    float  *gbuff;     // input, then output gain per sample of the current chunk, div1 samples
+    float  *zbuff;     // div1 zeros, read in place of a missing input
 
     // Written by the setters (Python thread), read by process: g1 at group
     // ends, gt at block ends, w3 at every chunk. Relaxed single stores and
