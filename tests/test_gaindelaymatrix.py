@@ -271,3 +271,27 @@ def test_create_and_destroy_many(server):
     for k in range(30):
         with vesk.GainDelayMatrix(k % 4, k % 3 + 1, 0.01 * (k % 2), name="many", server=server.name) as m:
             assert m.state == vesk.State.PROCESS
+
+
+def test_period_change(own_server):
+    """Delay lines work in blocks of the period size the matrix was made
+    with: after the server changes its period, a matrix with delay lines
+    gives silence instead of reading past them; one without keeps routing."""
+    import jack
+    with vesk.GainDelayMatrix(1, 1, 0.01, name="dl", server=own_server.name) as a, \
+            vesk.GainDelayMatrix(1, 1, 0.0, name="direct", server=own_server.name) as b:
+        for m in (a, b):
+            m.set_gain(0, 0, 1.0)
+        settle()
+        x = np.random.default_rng(5).uniform(-1, 1, 4096).astype(np.float32)
+        assert np.array_equal(push(a, x)[0], x)
+        c = jack.Client("vesk-resize", servername=own_server.name, no_start_server=True)
+        try:
+            c.blocksize = 128
+            assert c.blocksize == 128
+        finally:
+            c.close()
+        settle()
+        assert not push(a, x).any()
+        assert a.state == vesk.State.PROCESS
+        assert np.array_equal(push(b, x)[0], x)

@@ -226,3 +226,19 @@ def test_create_and_destroy_many(server):
     for k in range(30):
         with vesk.PeakLimiter(k % 5 + 1, name="many", server=server.name) as p:
             assert p.state == vesk.State.PROCESS
+
+
+def test_period_change(own_server):
+    """The limiter works sample by sample: a new server period changes nothing."""
+    import jack
+    with vesk.PeakLimiter(1, name="resize", server=own_server.name) as p:
+        x = np.random.default_rng(6).uniform(-0.4, 0.4, 6000).astype(np.float32)
+        c = jack.Client("vesk-resize", servername=own_server.name, no_start_server=True)
+        try:
+            c.blocksize = 64
+            assert c.blocksize == 64
+        finally:
+            c.close()
+        settle()
+        y = push(p, x)[0]
+        assert np.array_equal(y[p.delay:], x[:-p.delay])
