@@ -174,14 +174,13 @@ void Peaklim::process (int nframes, float **inp, float **out)
             g += dg;
         }
         g0 = g;
-        for (j = 0; j < nchan; j += 2)
+        for (j = 0; j + 1 < nchan; j += 2)
         {
-            const int   jb = (j + 1 < nchan) ? j + 1 : j;
             const float *sa = inp [j] ? inp [j] + k : zbuff;
-            const float *sb = inp [jb] ? inp [jb] + k : zbuff;
+            const float *sb = inp [j + 1] ? inp [j + 1] + k : zbuff;
             float *da = dbuff [j] + wp;
-            float *db = dbuff [jb] + wp;
-            float za = zlf [j], zb = zlf [jb];
+            float *db = dbuff [j + 1] + wp;
+            float za = zlf [j], zb = zlf [j + 1];
             float mx1 = m1, mx2 = m2;
             for (int i = 0; i < n; i++)
             {
@@ -197,10 +196,26 @@ void Peaklim::process (int nframes, float **inp, float **out)
                 if (fabsf (za) > mx2) mx2 = fabsf (za);
                 if (fabsf (zb) > mx2) mx2 = fabsf (zb);
             }
-            // With an odd count the last channel ran twice on the same
-            // state; its result is the same either way.
             zlf [j] = za;
-            zlf [jb] = zb;
+            zlf [j + 1] = zb;
+            m1 = mx1;
+            m2 = mx2;
+        }
+        if (j < nchan)
+        {
+            const float *sa = inp [j] ? inp [j] + k : zbuff;
+            float *da = dbuff [j] + wp;
+            float za = zlf [j];
+            float mx1 = m1, mx2 = m2;
+            for (int i = 0; i < n; i++)
+            {
+                const float xa = gbuff [i] * sa [i];
+                za += wlf * (xa - za) + 1e-20f;
+                da [i] = xa;
+                if (fabsf (xa) > mx1) mx1 = fabsf (xa);
+                if (fabsf (za) > mx2) mx2 = fabsf (za);
+            }
+            zlf [j] = za;
             m1 = mx1;
             m2 = mx2;
         }
