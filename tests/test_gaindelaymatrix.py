@@ -50,7 +50,7 @@ def test_first_gain_ramps_over_one_period(request, srv):
     s = request.getfixturevalue(srv)
     with vesk.GainDelayMatrix(2, 2, name="ramp", server=s.name) as m:
         x = np.ones((2, int(0.4 * s.rate)), np.float32)
-        y = push_while(m, x, lambda: m.set_gain(0, 0, 1.0), at=0.15)
+        y = push_while(m, x, lambda: m.set_gain(0, 0, 1.0), at=0.15, retries=5)
         k = np.flatnonzero(y[0])[0]
         assert k % s.period == 0                # a period boundary
         n = s.period
@@ -112,7 +112,7 @@ def test_delay_change_crossfades(request, srv):
         settle()
         t = np.arange(int(0.5 * fs))
         x = np.sin(2 * np.pi * 1000 * t / fs).astype(np.float32)
-        y = push_while(m, x, lambda: m.set_delay(0, 0, 100 / fs), at=0.2)[0]
+        y = push_while(m, x, lambda: m.set_delay(0, 0, 100 / fs), at=0.2, retries=5)[0]
         assert m.route_delays[0, 0] == 100
         # Direct until a period boundary k, delayed from the end of that period.
         k = np.flatnonzero(y != x)[0]

@@ -168,7 +168,7 @@ def test_input_gain_ramps_over_one_group(request, srv):
             time.sleep(0.15)
             p.inpgain = 0.0
 
-        y = push_while(p, x, change, at=0.15)[0][p.delay:]
+        y = push_while(p, x, change, at=0.15, retries=5)[0][p.delay:]
         starts = find_ramps(y, np.float32(0.1))
         assert len(starts) == 2
         assert (starts[1] - starts[0]) % 64 == 0
