@@ -176,3 +176,15 @@ def test_create_destroy_cycles_do_not_leak(server):
     rss1, thr1 = _rss_threads()
     assert thr1 == thr0
     assert rss1 - rss0 < 2048, f"RSS grew by {rss1 - rss0} kB over 1000 cycles"
+
+
+def test_none_means_the_default_server(server):
+    """makecaps with None as server name opens the client on the default
+    server (libjack's default, which JACK_DEFAULT_SERVER names)."""
+    import os
+    code = ("import vesk.gaincontrol as g, vesk.clientops as c\n"
+            "t = g.makecaps(None, 'dflt', None, 1)\n"
+            "print(c.get_state(t[1]), c.get_jack_info(t[1]))\n")
+    env = dict(os.environ, JACK_DEFAULT_SERVER=server.name)
+    r = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=30, env=env)
+    assert r.stdout.strip() == "10 ('dflt', 48000, 256)", r.stderr

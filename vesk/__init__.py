@@ -6,7 +6,7 @@ wrap them with properties, numpy arrays and context managers.
 """
 
 from .server import JackServer, JackError
-from ._tool import Tool, State
+from ._tool import Tool, State, PortOp
 from .control import ServerControl
 from .gain import GainControl
 from .limiter import PeakLimiter

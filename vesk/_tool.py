@@ -34,6 +34,20 @@ PORT_DISCALL_INP = 8   # disconnect input port [index] from everything
 PORT_DISCALL_OUT = 9   # disconnect output port [index] from everything
 
 
+class PortOp(enum.IntEnum):
+    """Codes of :meth:`Tool.port_operation` (the PORT_* constants, without the prefix)."""
+    CREATE_INP = PORT_CREATE_INP
+    CREATE_OUT = PORT_CREATE_OUT
+    DELETE_INP = PORT_DELETE_INP
+    DELETE_OUT = PORT_DELETE_OUT
+    CONNECT_INP = PORT_CONNECT_INP
+    CONNECT_OUT = PORT_CONNECT_OUT
+    DISCONN_INP = PORT_DISCONN_INP
+    DISCONN_OUT = PORT_DISCONN_OUT
+    DISCALL_INP = PORT_DISCALL_INP
+    DISCALL_OUT = PORT_DISCALL_OUT
+
+
 def _state_name(s):
     try:
         return State(s).name

@@ -1,5 +1,8 @@
 // Gain control: ramps, mutes and gain changes while audio runs.
 
+#include <sched.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include "rtcheck.h"
 #include "modules/gaincontrol/jgainctl.h"
 
@@ -20,4 +23,10 @@ RTCHECK_CASE (gaincontrol)
         rt_sleep_ms (7);
     }
     rt_require_cycles (A);
+    // Threads that tools start take their scheduling from JACK's process thread.
+    if (jack_is_realtime (A.jack_client) && (A.jack_policy != SCHED_FIFO || A.jack_priority <= 0))
+    {
+        fprintf (stderr, "rtcheck: policy %d priority %d of a real-time client\n", A.jack_policy, A.jack_priority);
+        exit (2);
+    }
 }
