@@ -186,8 +186,8 @@ def test_channel_count_clamped(server, n, ports):
         assert p.nchan == ports
         assert len(p.inputs) == ports
         for i in range(ports):
-            assert p.port_operation(vesk._tool.PORT_CONNECT_OUT, i, f"{p.name}:in_{i}") == 0
-        assert p.port_operation(vesk._tool.PORT_CONNECT_OUT, ports, f"{p.name}:in_0") == -1
+            assert p.port_operation(vesk.PortOp.CONNECT_OUT, i, f"{p.name}:in_{i}") == 0
+        assert p.port_operation(vesk.PortOp.CONNECT_OUT, ports, f"{p.name}:in_0") == -1
 
 
 def test_loud_noise_stays_at_threshold(server1024):
