@@ -11,3 +11,5 @@ from .control import ServerControl
 from .gain import GainControl
 from .noise import NoiseSource
 from .playrec import SignalIO
+from .limiter import PeakLimiter
+from .matrix import GainDelayMatrix
