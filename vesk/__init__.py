@@ -9,3 +9,7 @@ from .server import JackServer, JackError
 from ._tool import Tool, State, PortOp
 from .control import ServerControl
 from .gain import GainControl
+from .meters import LevelMeter
+from .meters import NoiseMeter
+from .meters import Weighting
+from .meters import Detector
