@@ -50,8 +50,8 @@ int main (int ac, char *av [])
     for (float &x : inp) x = u (rng);
     auto src = [&] (int i, int c) { return inp.data () + ((i % NBUF) * NCHAN + c) * PERIOD; };
 
-    Kmeterdsp::init (FS, PERIOD, 0.5f, 15.0f);
     std::vector<Kmeterdsp> kmeters (NCHAN);
+    for (auto &k : kmeters) k.init (FS, PERIOD, 0.5f, 15.0f);
     std::vector<Enb20kfilter> enb (NCHAN);
     std::vector<Iec_ACfilter> iec (NCHAN);
     std::vector<Itu468filter> itu (NCHAN);

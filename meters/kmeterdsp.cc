@@ -4,12 +4,6 @@
 #include "kmeterdsp.h"
 
 
-float  Kmeterdsp::_wdcf = 0.0f;
-float  Kmeterdsp::_wrms = 0.0f;
-int    Kmeterdsp::_hold = 0;
-float  Kmeterdsp::_fall = 1.0f;
-
-
 Kmeterdsp::Kmeterdsp (void) :
     dc (0.0f),
     ms1 (0.0f),
@@ -17,20 +11,24 @@ Kmeterdsp::Kmeterdsp (void) :
     hold_cnt (0),
     rms (0.0f),
     peak (0.0f),
-    read_flag (false)
+    read_flag (false),
+    wdcf (0.0f),
+    wrms (0.0f),
+    nhold (0),
+    fall (1.0f)
 {
 }
 
 
-void Kmeterdsp::init (int fsamp, int fsize, float hold, float fall)
+void Kmeterdsp::init (int fsamp, int fsize, float hold, float fall_db)
 {
     float t = (float) fsize / fsamp;
 
     // 31.400002 is the single-precision product 2 x 3.14 x 5: a 5 Hz corner.
-    _wdcf = 31.400002f / fsamp;
-    _wrms = 9.72f / fsamp;
-    _hold = (int)(hold / t + 0.5f);
-    _fall = powf (10.0f, -0.05f * fall * t);
+    wdcf = 31.400002f / fsamp;
+    wrms = 9.72f / fsamp;
+    nhold = (int)(hold / t + 0.5f);
+    fall = powf (10.0f, -0.05f * fall_db * t);
 }
 
 
@@ -46,12 +44,12 @@ void Kmeterdsp::process (const float *p, int n)
     for (int i = 0; i < n; i++)
     {
         x = p ? p [i] : 0.0f;
-        d += _wdcf * (x - d);
+        d += wdcf * (x - d);
         s = x - d;
         s *= s;
         if (s > smax) smax = s;
-        m1 += _wrms * (s - m1);
-        m2 += _wrms * (m1 - m2);
+        m1 += wrms * (s - m1);
+        m2 += wrms * (m1 - m2);
     }
     dc = d + 1e-25f;
     ms1 = m1 + 1e-25f;
@@ -65,10 +63,10 @@ void Kmeterdsp::process (const float *p, int n)
     if (q > pk)
     {
         pk = q;
-        hold_cnt = _hold;
+        hold_cnt = nhold;
     }
     else if (hold_cnt > 0) hold_cnt--;
-    else pk = pk * _fall + 1e-25f;
+    else pk = pk * fall + 1e-25f;
     peak.store (pk, std::memory_order_relaxed);
 }
 

@@ -1,7 +1,8 @@
 // One channel of the level meter: a DC-blocked RMS level (two-stage mean
 // square, scaled by sqrt 2 so that a sine reads its peak) and a peak level
 // with hold and fall-back. Any sample rate and period size above 0; hold in
-// seconds (>= 0), fall in dB per second (>= 0).
+// seconds (>= 0), fall in dB per second (>= 0); settled once from the
+// client's rate and period size (a later period size change keeps them).
 
 #ifndef VESK_KMETERDSP_H
 #define VESK_KMETERDSP_H
@@ -15,9 +16,11 @@ public:
 
     Kmeterdsp (void);
 
-    // Class-wide settings shared by every meter in the process, computed from
-    // the sample rate and period size of the client that calls it.
-    static void init (int fsamp, int fsize, float hold, float fall);
+    // Settings of this meter from the sample rate and period size of its
+    // client: each meter keeps its own, so clients on servers of different
+    // rates or period sizes in one process never disturb each other. Call
+    // before the process thread runs the meter.
+    void init (int fsamp, int fsize, float hold, float fall);
 
     // One period of n >= 0 samples (process thread); a null p is silence.
     void process (const float *p, int n);
@@ -38,10 +41,10 @@ public:
     // read between two periods is never lost.
     std::atomic<bool>   read_flag;
 
-    static float  _wdcf;   // 5 Hz DC filter coefficient
-    static float  _wrms;   // RMS low-pass coefficient
-    static int    _hold;   // peak hold in periods
-    static float  _fall;   // per-period peak fall factor
+    float  wdcf;    // 5 Hz DC filter coefficient
+    float  wrms;    // RMS low-pass coefficient
+    int    nhold;   // peak hold in periods
+    float  fall;    // per-period peak fall factor
 
 private:
 

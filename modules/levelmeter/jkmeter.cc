@@ -18,8 +18,8 @@ Jkmeter::Jkmeter (const char *client_name, const char *server_name, int nchan,
         return;
     }
     // Hold 0.5 s, fall 15 dB/s.
-    Kmeterdsp::init (fsamp, fsize, 0.5f, 15.0f);
     dsp = new Kmeterdsp [ninp];
+    for (int i = 0; i < ninp; i++) dsp [i].init (fsamp, fsize, 0.5f, 15.0f);
     state = PROCESS;
 }
 

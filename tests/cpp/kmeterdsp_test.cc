@@ -36,21 +36,27 @@ std::vector<Reading> run (Kmeterdsp &K, const std::vector<float> &x, int period,
 }
 
 
-TEST (Kmeterdsp, ClassSettings)
+TEST (Kmeterdsp, Settings)
 {
     struct Case { int fs, fsize, hold; };
     const Case cases [] = { { 48000, 1024, 23 }, { 48000, 256, 94 }, { 44100, 1000, 22 }, { 96000, 21, 2286 } };
     for (auto c : cases)
     {
-        Kmeterdsp::init (c.fs, c.fsize, 0.5f, 15.0f);
+        Kmeterdsp K;
+        K.init (c.fs, c.fsize, 0.5f, 15.0f);
         double t = (double) c.fsize / c.fs;
-        EXPECT_EQ (Kmeterdsp::_hold, c.hold) << c.fs << " " << c.fsize;
-        EXPECT_NEAR (Kmeterdsp::_fall, pow (10, -0.75 * t), 1e-6) << c.fsize;
-        EXPECT_FLOAT_EQ (Kmeterdsp::_wdcf, 2 * 3.14 * 5 / c.fs);
-        EXPECT_FLOAT_EQ (Kmeterdsp::_wrms, 9.72 / c.fs);
+        EXPECT_EQ (K.nhold, c.hold) << c.fs << " " << c.fsize;
+        EXPECT_NEAR (K.fall, pow (10, -0.75 * t), 1e-6) << c.fsize;
+        EXPECT_FLOAT_EQ (K.wdcf, 2 * 3.14 * 5 / c.fs);
+        EXPECT_FLOAT_EQ (K.wrms, 9.72 / c.fs);
     }
-    Kmeterdsp::init (48000, 1024, 0.5f, 15.0f);
-    EXPECT_NEAR (Kmeterdsp::_fall, 0.9638, 1e-4);
+    // Meters of different clients keep their own settings.
+    Kmeterdsp A, B;
+    A.init (48000, 1024, 0.5f, 15.0f);
+    B.init (44100, 256, 0.5f, 15.0f);
+    EXPECT_NEAR (A.fall, 0.9638, 1e-4);
+    EXPECT_EQ (A.nhold, 23);
+    EXPECT_EQ (B.nhold, 86);
 }
 
 
@@ -60,8 +66,8 @@ TEST (Kmeterdsp, FullScaleSineReadsOne)
     {
         for (double f : { 50.0, 1000.0, 10000.0 })
         {
-            Kmeterdsp::init (48000, period, 0.5f, 15.0f);
             Kmeterdsp K;
+            K.init (48000, period, 0.5f, 15.0f);
             auto r = run (K, sine (48000, f, 1.0, 3 * 48000), period);
             // The mean square carries a ripple at 2f that the two low-passes
             // shrink; at 50 Hz it shows in the largest value per period, and
@@ -78,8 +84,8 @@ TEST (Kmeterdsp, FullScaleSineReadsOne)
 TEST (Kmeterdsp, DcStepDecaysToZero)
 {
     const int fs = 48000, period = 256;
-    Kmeterdsp::init (fs, period, 0.5f, 15.0f);
     Kmeterdsp K;
+    K.init (fs, period, 0.5f, 15.0f);
     auto r = run (K, std::vector<float> (12 * fs, 1.0f), period);
     EXPECT_GT (r [0].peak, 0.9f);
     // RMS: the DC filter's 32 ms decay through the two mean-square stages.
@@ -104,10 +110,10 @@ TEST (Kmeterdsp, PeakHoldsThenFalls15dBPerSecond)
     const int fs = 48000;
     for (int period : { 256, 1024 })
     {
-        Kmeterdsp::init (fs, period, 0.5f, 15.0f);
-        const int hold = Kmeterdsp::_hold;
-        const double t = (double) period / fs;
         Kmeterdsp K;
+        K.init (fs, period, 0.5f, 15.0f);
+        const int hold = K.nhold;
+        const double t = (double) period / fs;
         // One period of a 1 kHz burst of amplitude 0.5, then silence.
         auto x = sine (fs, 1000, 0.5, period);
         x.resize (period * (hold + 200), 0.0f);
@@ -128,8 +134,8 @@ TEST (Kmeterdsp, PeakHoldsThenFalls15dBPerSecond)
 TEST (Kmeterdsp, ReadRestartsTheRmsMaximum)
 {
     const int fs = 48000, period = 1000;
-    Kmeterdsp::init (fs, period, 0.5f, 15.0f);
     Kmeterdsp K;
+    K.init (fs, period, 0.5f, 15.0f);
     run (K, sine (fs, 1000, 1.0, fs), period, false);
     float a, b, pa, pb;
     // Two reads within one period: the same RMS.
@@ -146,6 +152,7 @@ TEST (Kmeterdsp, ReadRestartsTheRmsMaximum)
     EXPECT_LT (a, 1.0f);
     // ... while without reads the maximum is kept.
     Kmeterdsp L;
+    L.init (fs, period, 0.5f, 15.0f);
     run (L, sine (fs, 1000, 1.0, fs), period, false);
     run (L, quiet, period, false);
     L.read (&b, &pb);
@@ -156,8 +163,10 @@ TEST (Kmeterdsp, ReadRestartsTheRmsMaximum)
 TEST (Kmeterdsp, EmptyPeriodAndMissingInput)
 {
     const int fs = 44100, period = 256;
-    Kmeterdsp::init (fs, period, 0.5f, 15.0f);
     Kmeterdsp K, N, Z;
+    K.init (fs, period, 0.5f, 15.0f);
+    N.init (fs, period, 0.5f, 15.0f);
+    Z.init (fs, period, 0.5f, 15.0f);
     run (K, sine (fs, 440, 0.8, fs), period, false);
     run (N, sine (fs, 440, 0.8, fs), period, false);
     run (Z, sine (fs, 440, 0.8, fs), period, false);
