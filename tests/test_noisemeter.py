@@ -265,3 +265,15 @@ def test_docs():
                 set_detect="Select detector type.", get_levels="Get current state and levels.")
     for fn, doc in docs.items():
         assert getattr(noisemeter, fn).__doc__ == doc
+
+
+def test_no_server_gives_failed():
+    levels = np.full(2, -1.0, np.float32)
+    caps, client = noisemeter.makecaps(None, "none", "vesk-no-such-server-5", 1, 2, levels)
+    assert noisemeter.get_levels(caps) == vesk.State.FAILED
+    assert noisemeter.set_input(caps, 0, 0) == 1
+    assert noisemeter.set_filter(caps, 0, 1, 0) == 1
+    assert noisemeter.set_detect(caps, -1, 1) == 1
+    assert np.all(levels == -1)
+    with pytest.raises(ValueError):
+        noisemeter.get_levels(client)          # the "Jclient" capsule is not a noise meter
