@@ -13,3 +13,7 @@ from .noise import NoiseSource
 from .playrec import SignalIO
 from .limiter import PeakLimiter
 from .matrix import GainDelayMatrix
+from .meters import LevelMeter
+from .meters import NoiseMeter
+from .meters import Weighting
+from .meters import Detector
