@@ -77,6 +77,27 @@ int vesk_array_view (PyObject *obj, int flags, Py_buffer *view, Vesk_samples *sm
 }
 
 
+int vesk_result_view (PyObject *obj, Py_ssize_t n, Py_buffer *view)
+{
+    Vesk_samples smp;
+
+    if (vesk_array_view (obj, PyBUF_FULL, view, &smp)) return -1;
+    if (smp.size != n)
+    {
+        PyBuffer_Release (view);
+        PyErr_Format (PyExc_ValueError, "Array must have %zd elements", n);
+        return -1;
+    }
+    if (view->strides [0] != (Py_ssize_t) sizeof (float) || (view->suboffsets && view->suboffsets [0] >= 0))
+    {
+        PyBuffer_Release (view);
+        PyErr_SetString (PyExc_ValueError, "Array must be contiguous");
+        return -1;
+    }
+    return 0;
+}
+
+
 int vesk_array_check (PyObject *obj, int flags, Vesk_samples *smp)
 {
     Py_buffer view;

@@ -52,7 +52,14 @@ struct Vesk_samples
 // view held.
 int vesk_array_view (PyObject *obj, int flags, Py_buffer *view, Vesk_samples *smp);
 
-// As above, but releases the view before returning: for data read during the call.
+// A result array that an object writes into for its whole lifetime (the
+// meters' level arrays): a writable view of exactly n contiguous float32
+// elements. Returns 0 with the view held (the object keeps it until it is
+// destroyed, so the array can neither go away nor be resized meanwhile), or
+// -1 with an exception set and no view held.
+int vesk_result_view (PyObject *obj, Py_ssize_t n, Py_buffer *view);
+
+// As vesk_array_view, but releases the view before returning: for data read during the call.
 int vesk_array_check (PyObject *obj, int flags, Vesk_samples *smp);
 
 // Values that would put NaN or infinity into a signal path are refused:

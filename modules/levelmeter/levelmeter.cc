@@ -35,29 +35,6 @@ private:
 };
 
 
-// Takes a writable view of a level array of exactly n contiguous floats.
-// Returns 0 with the view held, or -1 with an exception set and no view.
-static int level_array (PyObject *obj, Py_ssize_t n, Py_buffer *view)
-{
-    Vesk_samples smp;
-
-    if (vesk_array_view (obj, PyBUF_FULL, view, &smp)) return -1;
-    if (smp.size != n)
-    {
-        PyBuffer_Release (view);
-        PyErr_Format (PyExc_ValueError, "Array must have %zd elements", n);
-        return -1;
-    }
-    if (view->strides [0] != (Py_ssize_t) sizeof (float) || (view->suboffsets && view->suboffsets [0] >= 0))
-    {
-        PyBuffer_Release (view);
-        PyErr_SetString (PyExc_ValueError, "Array must be contiguous");
-        return -1;
-    }
-    return 0;
-}
-
-
 static PyObject *makecaps (PyObject *self, PyObject *args)
 {
     PyObject    *P, *R, *K;
@@ -66,8 +43,8 @@ static PyObject *makecaps (PyObject *self, PyObject *args)
     Py_buffer    rms, peak;
 
     if (!PyArg_ParseTuple (args, "OsziOO", &P, &client, &server, &nchan, &R, &K)) return nullptr;
-    if (level_array (R, nchan, &rms)) return nullptr;
-    if (level_array (K, nchan, &peak))
+    if (vesk_result_view (R, nchan, &rms)) return nullptr;
+    if (vesk_result_view (K, nchan, &peak))
     {
         PyBuffer_Release (&rms);
         return nullptr;

@@ -34,29 +34,6 @@ private:
 };
 
 
-// Takes a writable view of a level array of exactly n contiguous floats.
-// Returns 0 with the view held, or -1 with an exception set and no view.
-static int level_array (PyObject *obj, Py_ssize_t n, Py_buffer *view)
-{
-    Vesk_samples smp;
-
-    if (vesk_array_view (obj, PyBUF_FULL, view, &smp)) return -1;
-    if (smp.size != n)
-    {
-        PyBuffer_Release (view);
-        PyErr_Format (PyExc_ValueError, "Array must have %zd elements", n);
-        return -1;
-    }
-    if (view->strides [0] != (Py_ssize_t) sizeof (float) || (view->suboffsets && view->suboffsets [0] >= 0))
-    {
-        PyBuffer_Release (view);
-        PyErr_SetString (PyExc_ValueError, "Array must be contiguous");
-        return -1;
-    }
-    return 0;
-}
-
-
 static PyObject *makecaps (PyObject *self, PyObject *args)
 {
     PyObject    *P, *L;
@@ -65,7 +42,7 @@ static PyObject *makecaps (PyObject *self, PyObject *args)
     Py_buffer    lev;
 
     if (!PyArg_ParseTuple (args, "OsziiO", &P, &client, &server, &ninp, &nout, &L)) return nullptr;
-    if (level_array (L, nout, &lev)) return nullptr;
+    if (vesk_result_view (L, nout, &lev)) return nullptr;
     return vesk_make_capsules (new Pynmeter (client, server, ninp, nout, &lev), CAPNAME);
 }
 
