@@ -160,8 +160,7 @@ def design_fitted (system, band, fs, form):
     if form == 2: goal = np.where (f > fc, 0.0, goal)
     weight = np.where (goal > -6, 10.0, 1.0)
     ends = [fl] if form == 2 else [fl, fh]
-    lim = [(fc * breakpoint (system, x) ** side, least, np.inf if most is None else most)
-           for x, least, most in CLASS1 for side in (1, -1)]
+    lim = class1_mask (system, fc)
     lim_f, lim_lo, lim_hi = (np.array (v) for v in zip (*[l for l in lim if l [0] < fs / 2]))
     # Start: the analog prototype's poles in true frequency, mapped by z = exp(s T).
     w0 = 2 * np.pi * fc
@@ -243,6 +242,24 @@ def breakpoint (system, e):
     return 1 + ratio * (g ** e - 1)
 
 
+def class1_mask (system, fc):
+    """(frequency, least, most) attenuation: the breakpoints, and between them
+    a stepped mask (pass band under the next limit outwards, stop band above
+    the limit inside it)."""
+    lim = []
+    for i, (x, least, most) in enumerate (CLASS1):
+        for side in (1, -1):
+            lim.append ((fc * breakpoint (system, x) ** side, least, np.inf if most is None else most))
+        if i + 1 < len (CLASS1):
+            w0, w1 = breakpoint (system, x), breakpoint (system, CLASS1 [i + 1][0])
+            for j in range (1, 8):
+                w = w0 * (w1 / w0) ** (j / 8)
+                for side in (1, -1):
+                    if i < 4: lim.append ((fc * w ** side, -0.3, CLASS1 [i + 1][2]))
+                    else: lim.append ((fc * w ** side, least, np.inf))
+    return lim
+
+
 def check (tables):
     """Centre, edges, class 1 limits, stability; prints the worst figures per system."""
     worst = {}
@@ -260,14 +277,12 @@ def check (tables):
             for i in range (0, 4 if form == 2 else 6, 2):
                 assert np.all (np.abs (1 + np.roots ([1, c [i], c [i + 1]])) < 1), (system, fs, band)
             margin = np.inf
-            for x, least, most in CLASS1:
-                for side in (1, -1):
-                    f = fc * breakpoint (system, x) ** side
-                    if f >= fs / 2: continue
-                    att = -db (form, g, c, [f], fs) [0]
-                    m = att - least if most is None else min (att - least, most - att)
-                    assert m >= 0, (system, fs, band, x * side, att)
-                    margin = min (margin, m)
+            for f, least, most in class1_mask (system, fc):
+                if f >= fs / 2: continue
+                att = -db (form, g, c, [f], fs) [0]
+                m = min (att - least, most - att)
+                assert m >= 0, (system, fs, band, f, att)
+                margin = min (margin, m)
             w = worst.setdefault (system, [0, 0, -9, np.inf])
             w [0] = max (w [0], abs (dc)); w [1] = min (w [1], de.min ()); w [2] = max (w [2], de.max ())
             w [3] = min (w [3], margin)
