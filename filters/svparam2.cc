@@ -191,16 +191,18 @@ void Svparam2::calcpar1 (int nstep, float f, float g, float s)
 // every channel starts from the stored coefficients and applies the same
 // increments, so one set of accumulators serves the whole group.
 template <int N, bool INTERP>
-void Svparam2::run (int nframes, float **data, int i0, double *end)
+void Svparam2::run (int nframes, float **data, const int *chan, int i0, double *end)
 {
+    int     c [N];
     double  a0 = c0, a1 = c1, a2 = c2, a3 = c3, a4 = c4;
     double  s1 [N], s2 [N];
     float  *p [N];
 
     for (int j = 0; j < N; j++)
     {
-        s1 [j] = z1 [i0 + j];
-        s2 [j] = z2 [i0 + j];
+        c [j] = chan ? chan [i0 + j] : i0 + j;
+        s1 [j] = z1 [c [j]];
+        s2 [j] = z2 [c [j]];
         p [j] = data [i0 + j];
     }
     for (int n = 0; n < nframes; n++)
@@ -220,38 +222,38 @@ void Svparam2::run (int nframes, float **data, int i0, double *end)
     }
     for (int j = 0; j < N; j++)
     {
-        z1 [i0 + j] = s1 [j];
-        z2 [i0 + j] = s2 [j];
+        z1 [c [j]] = s1 [j];
+        z2 [c [j]] = s2 [j];
     }
     end [0] = a0; end [1] = a1; end [2] = a2; end [3] = a3; end [4] = a4;
 }
 
 
 template <bool INTERP>
-void Svparam2::run_all (int nframes, int nchan, float **data, double *end)
+void Svparam2::run_all (int nframes, int nchan, float **data, const int *chan, double *end)
 {
     int i = 0;
-    for (; i + 4 <= nchan; i += 4) run <4, INTERP> (nframes, data, i, end);
+    for (; i + 4 <= nchan; i += 4) run <4, INTERP> (nframes, data, chan, i, end);
     switch (nchan - i)
     {
-    case 3: run <3, INTERP> (nframes, data, i, end); break;
-    case 2: run <2, INTERP> (nframes, data, i, end); break;
-    case 1: run <1, INTERP> (nframes, data, i, end); break;
+    case 3: run <3, INTERP> (nframes, data, chan, i, end); break;
+    case 2: run <2, INTERP> (nframes, data, chan, i, end); break;
+    case 1: run <1, INTERP> (nframes, data, chan, i, end); break;
     }
 }
 
 
-void Svparam2::process1 (int nframes, int nchan, float **data)
+void Svparam2::process1 (int nframes, int nchan, float **data, const int *chan)
 {
     double end [5];
 
     if (mode == 0 || nchan <= 0 || nframes <= 0) return;
     if (mode == 1)
     {
-        run_all <false> (nframes, nchan, data, end);
+        run_all <false> (nframes, nchan, data, chan, end);
         return;
     }
-    run_all <true> (nframes, nchan, data, end);
+    run_all <true> (nframes, nchan, data, chan, end);
     c0 = (float) end [0];
     c1 = (float) end [1];
     c2 = (float) end [2];

@@ -31,8 +31,9 @@ public:
     void prepare (int nstep);
     // Computes coefficients (nstep 0) or per-sample increments towards them.
     void calcpar1 (int nstep, float f, float g, float s);
-    // Filters nframes samples of nchan channels in place.
-    void process1 (int nframes, int nchan, float **data);
+    // Filters nframes samples of nchan channels in place. data [i] uses the
+    // state of channel chan [i] when chan is given, else of channel i.
+    void process1 (int nframes, int nchan, float **data, const int *chan = nullptr);
     void reset (void);
 
     // Written by the Python thread, read by prepare(): the targets, the
@@ -58,8 +59,8 @@ public:
 
 private:
 
-    template <int N, bool INTERP> void run (int nframes, float **data, int i0, double *end);
-    template <bool INTERP> void run_all (int nframes, int nchan, float **data, double *end);
+    template <int N, bool INTERP> void run (int nframes, float **data, const int *chan, int i0, double *end);
+    template <bool INTERP> void run_all (int nframes, int nchan, float **data, const int *chan, double *end);
 };
 
 #endif
