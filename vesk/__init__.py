@@ -1,1 +1,11 @@
-"""vesk: real-time audio processors that run as JACK clients."""
+"""vesk: real-time audio processors that run as JACK clients, driven from Python.
+
+Every tool is one JACK client. The extension modules (``vesk.gaincontrol``,
+``vesk.clientops``, ...) offer the raw capsule interface; the classes here
+wrap them with properties, numpy arrays and context managers.
+"""
+
+from .server import JackServer, JackError
+from ._tool import Tool, State, PortOp
+from .control import ServerControl
+from .gain import GainControl

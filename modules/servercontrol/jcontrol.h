@@ -30,7 +30,7 @@ public:
 private:
 
     virtual void jack_shutdown (void) override;
-    virtual int  jack_process (int nframes) override VESK_NONBLOCKING;
+    virtual int  jack_process (int nframes) VESK_NONBLOCKING override;
 };
 
 #endif

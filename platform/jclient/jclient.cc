@@ -34,6 +34,8 @@ Jclient::Jclient (void) :
     out_ports (nullptr),
     jack_policy (SCHED_OTHER),
     jack_priority (0),
+    _silence (nullptr),
+    _discard (nullptr),
     _cycles (0)
 {
 }
@@ -43,6 +45,8 @@ Jclient::~Jclient (void)
 {
     close_jack ();
     free_ports ();
+    delete[] _silence;
+    delete[] _discard;
 }
 
 
@@ -77,6 +81,8 @@ int Jclient::open_jack (const char *client_name, const char *server_name, int ni
     out_ports = new std::atomic<jack_port_t *> [nout + 1];
     for (int i = 0; i <= ninp; i++) inp_ports [i] = nullptr;
     for (int i = 0; i <= nout; i++) out_ports [i] = nullptr;
+    if (!_silence) _silence = new float [MAXFRAMES] ();
+    if (!_discard) _discard = new float [MAXFRAMES] ();
 
     _name = jack_get_client_name (jack_client);
     jack_name = _name.c_str ();
@@ -257,7 +263,7 @@ void Jclient::get_inp_buffers (int nframes, float **buf, int n)
     for (int i = 0; i < n; i++)
     {
         jack_port_t *p = inp_ports [i].load (std::memory_order_acquire);
-        buf [i] = p ? (float *) jack_port_get_buffer (p, nframes) : nullptr;
+        buf [i] = p ? (float *) jack_port_get_buffer (p, nframes) : _silence;
     }
 }
 
@@ -267,7 +273,7 @@ void Jclient::get_out_buffers (int nframes, float **buf, int n)
     for (int i = 0; i < n; i++)
     {
         jack_port_t *p = out_ports [i].load (std::memory_order_acquire);
-        buf [i] = p ? (float *) jack_port_get_buffer (p, nframes) : nullptr;
+        buf [i] = p ? (float *) jack_port_get_buffer (p, nframes) : _discard;
     }
 }
 

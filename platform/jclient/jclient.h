@@ -14,7 +14,8 @@
 #include <jack/jack.h>
 
 // Marks a real-time entry point. Under clang this lets RealtimeSanitizer
-// check everything the function calls; other compilers ignore it.
+// check everything the function calls; other compilers ignore it. It goes
+// before `override`:  int jack_process (int nframes) VESK_NONBLOCKING override;
 #if defined(__clang__) && defined(__has_cpp_attribute)
 #if __has_cpp_attribute(clang::nonblocking)
 #define VESK_NONBLOCKING [[clang::nonblocking]]
@@ -79,6 +80,8 @@ public:
     int  create_inp_port (int i, const char *name);
     int  create_out_port (int i, const char *name);
     int  port_operation (int op, int index, const char *name);
+    // Number of periods the process callback has completed.
+    unsigned process_cycles (void) const { return _cycles.load (std::memory_order_acquire); }
 
     jack_client_t   *jack_client;     // null when no client is open
     std::atomic<int> state;           // written by the owner and by JACK's shutdown thread; read anywhere
@@ -96,8 +99,12 @@ public:
 
 protected:
 
-    // Fetch this period's buffers of ports 0 .. n-1 into buf; a missing port
-    // gives null. For use in jack_process only.
+    // Fetch this period's buffers of ports 0 .. n-1 into buf, for use in
+    // jack_process only. Ports can be deleted while the client runs
+    // (port_operation), so a missing input port gives a silent buffer and a
+    // missing output port a scratch buffer whose contents go nowhere: tools
+    // never see a null buffer. A tool that must know whether a port exists
+    // tests inp_ports [i] or out_ports [i] itself.
     void get_inp_buffers (int nframes, float **buf, int n) VESK_NONBLOCKING;
     void get_out_buffers (int nframes, float **buf, int n) VESK_NONBLOCKING;
 
@@ -116,7 +123,10 @@ private:
     static void jack_static_freewheel (int state, void *arg);
     static int  jack_static_buffsize (jack_nframes_t nframes, void *arg);
 
+    enum { MAXFRAMES = 8192 };        // JACK's largest period
     std::string            _name;     // storage behind jack_name
+    float                 *_silence;  // MAXFRAMES zeros, never written
+    float                 *_discard;  // MAXFRAMES samples written to and never read
     std::atomic<unsigned>  _cycles;   // periods completed; written by the process thread, read by delete_port
 };
 

@@ -1,0 +1,3 @@
+"""Test harness shared by all tool tests: see push.py."""
+
+from .push import Pusher, push, push_while
