@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Designs the octave and third-octave band filter tables of the bandfilter module.
 
-Writes filters/bp6tables.cc (run from the top of the tree, or give the output
-path as the only argument). Every record is a sixth-order band-pass (form 0 or
+Writes filters/bp6tables.cc for the module and vesk/_bandtables.py (the same
+records, for the friendly layer's analytic responses). Run from the top of
+the tree; an optional argument names another folder to write both into. Every record is a sixth-order band-pass (form 0 or
 1) or a fourth-order high-pass (form 2) in the state-variable form of Bp6filter:
 
     form 0:  gain (z-1)^3 (z+1)^3 / (D1 D2 D3)
@@ -319,8 +320,35 @@ def write (tables, path):
         F.write ("\n".join (out))
 
 
+def write_python (tables, path):
+    out = ['"""Band filter records, written by tools/design_bandfilters.py: do not edit by hand.',
+           '',
+           'TABLES[(system, rate)] lists (form, gain, c1, c2, c3, c4, c5, c6) per band, by',
+           'rising frequency; system 1 is octave bands, 3 third-octave bands. The values',
+           'are those of the module\'s tables (single precision, printed exactly)."""',
+           '',
+           'TABLES = {']
+    for system in (1, 3):
+        for fs in RATES:
+            out.append ("    (%d, %d): [" % (system, fs))
+            for rec in tables [(system, fs)]:
+                out.append ("        (%s)," % ", ".join ([rec [0]] + [repr (float (x)) for x in rec [1:]]))
+            out.append ("    ],")
+    out.append ("}")
+    out.append ("")
+    with open (path, "w") as F:
+        F.write ("\n".join (out))
+
+
 if __name__ == "__main__":
+    import os
     warnings.simplefilter ("ignore", RuntimeWarning)
     tables = build ()
     check (tables)
-    write (tables, sys.argv [1] if len (sys.argv) > 1 else "filters/bp6tables.cc")
+    top = sys.argv [1] if len (sys.argv) > 1 else "."
+    if len (sys.argv) > 1:
+        write (tables, os.path.join (top, "bp6tables.cc"))
+        write_python (tables, os.path.join (top, "_bandtables.py"))
+    else:
+        write (tables, "filters/bp6tables.cc")
+        write_python (tables, "vesk/_bandtables.py")
