@@ -155,7 +155,7 @@ TEST (Bw8filter, OneKilohertzLowPass)
     auto h = impulse (20000, 256, [&] (int m, float *x, float *y) { F.proclowpass (m, x, y, 1.0f); });
     EXPECT_NEAR (db (std::abs (dft (h, 100 / 48000.0))), 0.0, 0.001);
     EXPECT_NEAR (db (std::abs (dft (h, 1000 / 48000.0))), -3.01, 0.005);
-    EXPECT_NEAR (db (std::abs (dft (h, 2000 / 48000.0))), -48.2, 0.3);
+    EXPECT_NEAR (db (std::abs (dft (h, 2000 / 48000.0))), -48.0, 0.6);   // about -48 dB (-48.47 with the prewarp)
 }
 
 
