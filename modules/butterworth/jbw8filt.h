@@ -49,7 +49,7 @@ public:
 
 private:
 
-    virtual int jack_process (int nframes) override VESK_NONBLOCKING;
+    virtual int jack_process (int nframes) VESK_NONBLOCKING override;
 };
 
 #endif

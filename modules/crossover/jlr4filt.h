@@ -62,7 +62,7 @@ private:
 
     void init (float maxdel);
 
-    virtual int jack_process (int nframes) override VESK_NONBLOCKING;
+    virtual int jack_process (int nframes) VESK_NONBLOCKING override;
 };
 
 #endif

@@ -37,7 +37,7 @@ private:
 
     void init (const char *sections);
 
-    virtual int jack_process (int nframes) override VESK_NONBLOCKING;
+    virtual int jack_process (int nframes) VESK_NONBLOCKING override;
 };
 
 #endif
