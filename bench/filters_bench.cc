@@ -89,7 +89,7 @@ double equaliser (int nchan, bool ramping)
     });
 }
 
-double crossover (int nchan)
+double crossover (int nchan, bool fused)
 {
     std::vector<Lr4filter> hp (nchan), lp (nchan);
     for (int i = 0; i < nchan; i++) { hp [i].setpars (0.01f, -6); lp [i].setpars (0.05f, -6); }
@@ -99,13 +99,17 @@ double crossover (int nchan)
         B.fill (0);
         for (int i = 0; i < nchan; i++)
         {
-            hp [i].process_hipass (FSIZE, B.ptr [i], B.ptr [i]);
-            lp [i].process_lopass (FSIZE, B.ptr [i], B.ptr [i]);
+            if (fused) Lr4filter::process_band (hp [i], lp [i], FSIZE, B.ptr [i], B.ptr [i]);
+            else
+            {
+                hp [i].process_hipass (FSIZE, B.ptr [i], B.ptr [i]);
+                lp [i].process_lopass (FSIZE, B.ptr [i], B.ptr [i]);
+            }
         }
     });
 }
 
-double butterworth (int nchan)
+double butterworth (int nchan, bool fused)
 {
     std::vector<Bw8filter> hp (nchan), lp (nchan);
     for (int i = 0; i < nchan; i++) { hp [i].init (0.01f); lp [i].init (0.05f); }
@@ -115,8 +119,12 @@ double butterworth (int nchan)
         B.fill (0);
         for (int i = 0; i < nchan; i++)
         {
-            hp [i].prochighpass (FSIZE, B.ptr [i], B.ptr [i], 1.0f);
-            lp [i].proclowpass (FSIZE, B.ptr [i], B.ptr [i], 1.0f);
+            if (fused) Bw8filter::procbandpass (hp [i], lp [i], FSIZE, B.ptr [i], B.ptr [i]);
+            else
+            {
+                hp [i].prochighpass (FSIZE, B.ptr [i], B.ptr [i], 1.0f);
+                lp [i].proclowpass (FSIZE, B.ptr [i], B.ptr [i], 1.0f);
+            }
         }
     });
 }
@@ -153,8 +161,10 @@ int main (void)
         {
             { "equaliser, 8 sections, steady", 8, equaliser (nchan, false) - f0 },
             { "equaliser, 8 sections, ramping", 8, equaliser (nchan, true) - f0 },
-            { "crossover output, hp + lp", 4, crossover (nchan) - f0 },
-            { "butterworth band-pass", 8, butterworth (nchan) - f0 },
+            { "crossover output, hp + lp", 4, crossover (nchan, true) - f0 },
+            { "  (one filter after the other)", 4, crossover (nchan, false) - f0 },
+            { "butterworth band-pass", 8, butterworth (nchan, true) - f0 },
+            { "  (one filter after the other)", 8, butterworth (nchan, false) - f0 },
             { "octave band filter", 3, bandfilter (nchan) - f0 },
         };
         for (const Row &r : rows)

@@ -25,6 +25,10 @@ public:
     void prochighpass (int n, const float *inp, float *out, float gain);
     void proclowpass (int n, const float *inp, float *out, float gain);
     void reset (void);
+    // High-pass hp, then low-pass lp, in one pass: the same result as
+    // prochighpass followed by proclowpass (gain 1), with the eight
+    // sections' recursions overlapping.
+    static void procbandpass (Bw8filter &hp, Bw8filter &lp, int n, const float *inp, float *out);
 
     float  s [8];   // states, two per section
     float  c [8];   // coefficients, two per section

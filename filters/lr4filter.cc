@@ -81,3 +81,34 @@ void Lr4filter::process_lopass (int n, const float *inp, float *out)
     }
     s1 = z1; s2 = z2; s3 = z3; s4 = z4;
 }
+
+
+void Lr4filter::process_band (Lr4filter &hp, Lr4filter &lp, int n, const float *inp, float *out)
+{
+    float h1 = hp.s1, h2 = hp.s2, h3 = hp.s3, h4 = hp.s4;
+    float l1 = lp.s1, l2 = lp.s2, l3 = lp.s3, l4 = lp.s4;
+    const float g = hp.g, b0 = hp.a0, b1 = hp.a1, b2 = hp.a2, b3 = hp.a3;
+    const float a0 = lp.a0, a1 = lp.a1, a2 = lp.a2, a3 = lp.a3;
+    const float k1 = a0 * a1 * 0.25f;
+    const float k2 = a2 * a3 * 0.25f;
+
+    for (int i = 0; i < n; i++)
+    {
+        float u1 = g * inp [i] - ((h1 + h2) + 1e-20f);
+        float u2 = u1 - ((h3 + h4) + 1e-20f);
+        h2 += b1 * h1;
+        h1 += b0 * u1;
+        h4 += b3 * h3;
+        h3 += b2 * u2;
+        float v1 = u2 - ((l1 + l2) + 1e-20f);
+        l2 += a1 * l1;
+        l1 += a0 * v1;
+        float y1 = k1 * v1 + l2;
+        float v2 = y1 - ((l3 + l4) + 1e-20f);
+        l4 += a3 * l3;
+        l3 += a2 * v2;
+        out [i] = k2 * v2 + l4;
+    }
+    hp.s1 = h1; hp.s2 = h2; hp.s3 = h3; hp.s4 = h4;
+    lp.s1 = l1; lp.s2 = l2; lp.s3 = l3; lp.s4 = l4;
+}

@@ -20,6 +20,10 @@ public:
     void process_lopass (int n, const float *inp, float *out);
     void process_hipass (int n, const float *inp, float *out);
     void reset (void);
+    // High-pass hp, then low-pass lp, sample by sample in one pass: the same
+    // result as process_hipass followed by process_lopass, with the four
+    // sections' recursions overlapping.
+    static void process_band (Lr4filter &hp, Lr4filter &lp, int n, const float *inp, float *out);
 
     float  a0, a1, a2, a3;   // section coefficients
     float  g;                // input gain of the high-pass use, 1 / (D1 D2)

@@ -99,12 +99,12 @@ int Jbw8filt::jack_process (int nframes)
             if (p != q) memcpy (q, p, nframes * sizeof (float));
             continue;
         }
-        if (C->flags & 1)
+        switch (C->flags)
         {
-            C->hipass.prochighpass (nframes, p, q, 1.0f);
-            p = q;
+        case 1: C->hipass.prochighpass (nframes, p, q, 1.0f); break;
+        case 2: C->lopass.proclowpass (nframes, p, q, 1.0f); break;
+        default: Bw8filter::procbandpass (C->hipass, C->lopass, nframes, p, q);
         }
-        if (C->flags & 2) C->lopass.proclowpass (nframes, p, q, 1.0f);
     }
     return 0;
 }

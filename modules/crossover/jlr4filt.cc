@@ -140,12 +140,12 @@ int Jlr4filt::jack_process (int nframes)
             C->dline.write (p);
             p = C->dline.readp (d);
         }
-        if (C->flags & 1)
+        switch (C->flags)
         {
-            C->hipass.process_hipass (nframes, p, q);
-            p = q;
+        case 1: C->hipass.process_hipass (nframes, p, q); break;
+        case 2: C->lopass.process_lopass (nframes, p, q); break;
+        default: Lr4filter::process_band (C->hipass, C->lopass, nframes, p, q);
         }
-        if (C->flags & 2) C->lopass.process_lopass (nframes, p, q);
         float g = C->gain.load (std::memory_order_relaxed);
         if (g != 1.0f) for (int k = 0; k < nframes; k++) q [k] *= g;
     }

@@ -188,3 +188,47 @@ TEST (Bw8filter, StableAtAndAboveNyquist)
     F.init (NAN);
     EXPECT_EQ (F.c [0], c0);
 }
+
+
+TEST (Lr4filter, BandInOnePassEqualsTwo)
+{
+    for (float shape : { -6.0f, -4.2f, -3.0f })
+    {
+        Lr4filter h1, l1, h2, l2;
+        h1.setpars (0.004f, shape); h2.setpars (0.004f, shape);
+        l1.setpars (0.1f, -6.0f - shape - 3.0f); l2.setpars (0.1f, -6.0f - shape - 3.0f);
+        std::vector<float> x (5000), a (5000), b (5000);
+        for (int i = 0; i < 5000; i++) x [i] = sinf (0.37f * i) + 0.3f * sinf (0.011f * i);
+        for (int k = 0; k < 5000; k += 1000)
+        {
+            h1.process_hipass (1000, x.data () + k, a.data () + k);
+            l1.process_lopass (1000, a.data () + k, a.data () + k);
+            Lr4filter::process_band (h2, l2, 1000, x.data () + k, b.data () + k);
+        }
+        EXPECT_EQ (a, b) << shape;
+        EXPECT_EQ (h1.s4, h2.s4);
+        EXPECT_EQ (l1.s3, l2.s3);
+    }
+}
+
+
+TEST (Bw8filter, BandInOnePassEqualsTwo)
+{
+    for (float fh : { 0.001f, 0.02f, 0.3f })
+    {
+        Bw8filter h1, l1, h2, l2;
+        h1.init (fh); h2.init (fh);
+        l1.init (0.05f); l2.init (0.05f);
+        std::vector<float> x (5000), a (5000), b (5000);
+        for (int i = 0; i < 5000; i++) x [i] = sinf (0.37f * i) + 0.3f * sinf (0.011f * i);
+        for (int k = 0; k < 5000; k += 1000)
+        {
+            h1.prochighpass (1000, x.data () + k, a.data () + k, 1.0f);
+            l1.proclowpass (1000, a.data () + k, a.data () + k, 1.0f);
+            Bw8filter::procbandpass (h2, l2, 1000, x.data () + k, b.data () + k);
+        }
+        EXPECT_EQ (a, b) << fh;
+        EXPECT_EQ (h1.s [7], h2.s [7]);
+        EXPECT_EQ (l1.s [6], l2.s [6]);
+    }
+}
