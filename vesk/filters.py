@@ -171,7 +171,6 @@ class Equaliser(_FilterTool):
     _module = equaliser
 
     def __init__(self, nchan, sections="", name="equaliser", server=None):
-        sections = str(sections)
         self._open(name, server, int(nchan), sections)
         self._nchan = max(0, min(100, int(nchan)))
         self._ninp = self._nout = self._nchan if self.name else 0
