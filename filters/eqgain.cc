@@ -23,10 +23,13 @@ void Eqgain::prepare (int nstep)
     uint16_t req = req_count.load (std::memory_order_acquire);
     if (req == ack_count) return;
     // The control side stores unclamped values; NaN never gets here (the
-    // setter ignores it) and infinities clamp like any other value.
-    if (gain < 0.1f) gain = 0.1f;
-    if (gain > 10.0f) gain = 10.0f;
-    float G = bypass ? 1.0f : gain;
+    // setter ignores it) and infinities clamp like any other value. The
+    // clamped value stays local: writing it back from this thread could
+    // overwrite a newer gain stored meanwhile by the control side.
+    float G = gain;
+    if (G < 0.1f) G = 0.1f;
+    if (G > 10.0f) G = 10.0f;
+    if (bypass) G = 1.0f;
     if (G != gain_step)
     {
         if (G > 2.5f * gain_step) gain_step *= 2.0f;

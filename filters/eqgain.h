@@ -24,7 +24,7 @@ public:
     // req_count, stored last with release order (single writer).
     std::atomic<uint16_t> req_count;   // published after the values it covers
     bool      bypass;
-    float     gain;        // clamped to 0.1 .. 10 (written back) by prepare()
+    float     gain;        // target; prepare() applies it clamped to 0.1 .. 10
 
     // Process thread only.
     uint16_t  ack_count;
