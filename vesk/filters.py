@@ -62,8 +62,15 @@ def plot_response(freqs, db, path, title=None, ylim=None):
         if ylim is not None:
             ax.set_ylim(*ylim)
         else:
+            # From a little below the lowest point (at most 100 dB down) to a
+            # little above the highest, and never less than 24 dB tall.
             top = max(float(np.max(np.maximum(np.asarray(d, float), -200))) for d in curves)
-            ax.set_ylim(max(-100.0, top - 100.0), top + 3.0)
+            low = min(float(np.min(np.maximum(np.asarray(d, float), -200))) for d in curves)
+            lo, hi = max(low - 3.0, top - 100.0), top + 3.0
+            if hi - lo < 24.0:
+                mid = 0.5 * (hi + lo)
+                lo, hi = mid - 12.0, mid + 12.0
+            ax.set_ylim(lo, hi)
         if title:
             ax.set_title(title)
         if len(curves) > 1:
