@@ -4,7 +4,8 @@
 #include <string.h>
 #include "bw8filter.h"
 
-// The value of pi the coefficient formulas are specified with.
+// The coefficient formulas use this value of pi, not M_PI: kept exactly, so
+// that every setting gives the same coefficients everywhere.
 static const float PI_BW = 3.141592f;
 
 // Section dampings 2 cos (7 pi / 16), 2 cos (5 pi / 16), 2 cos (3 pi / 16), 2 cos (pi / 16).

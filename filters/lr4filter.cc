@@ -3,7 +3,8 @@
 #include <math.h>
 #include "lr4filter.h"
 
-// The value of pi the crossover's coefficient formulas are specified with.
+// The coefficient formulas use this value of pi, not M_PI: kept exactly, so
+// that every setting gives the same coefficients everywhere.
 static const float PI_XO = 3.141592f;
 
 

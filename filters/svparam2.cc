@@ -4,7 +4,8 @@
 #include <string.h>
 #include "svparam2.h"
 
-// The value of pi the section's coefficient formulas are specified with.
+// The coefficient formulas use this value of pi, not M_PI: kept exactly, so
+// that every setting gives the same coefficients everywhere.
 static const float PI_EQ = 3.141592f;
 
 
