@@ -123,25 +123,33 @@ def test_makeup_gain_steps(eq1):
     np.testing.assert_allclose(y[k + step - 1: k + 8 * step: step], want, rtol=1e-4)
 
 
-@pytest.mark.parametrize("rate, period", [(48000, 256), (44100, 1024), (48000, 1000)])
-def test_step_grid_is_independent_of_the_period(rate, period):
+@pytest.fixture
+def server1000():
+    """Periods of 1000 frames: two whole steps and a piece in each."""
+    with vesk.JackServer(rate=48000, period=1000) as s:
+        yield s
+
+
+@pytest.mark.parametrize("srv", ["server", "server1024", "server1000"])
+def test_step_grid_is_independent_of_the_period(request, srv):
     """Ramps move in straight pieces of exactly one step (10 ms), whose
     boundaries fall on the client's own step grid, not on periods."""
-    with vesk.JackServer(rate=rate, period=period) as s:
-        with vesk.Equaliser(1, "", name="eqgrid", server=s.name) as eq:
-            step = math.ceil(rate * 0.01)
-            eq.bypass = False
-            settle()
-            y = push_while(eq, np.ones(rate // 2, np.float32), lambda: setattr(eq, "gain", 20.0), at=0.1)[0]
-            k = np.flatnonzero(y != 1.0)[0]
-            # The grid started with the client's first period, which is a period
-            # boundary like the start of the push.
-            assert k % math.gcd(step, period) == 0
-            for m in range(3):
-                seg = y[k + m * step: k + (m + 1) * step].astype(float)
-                d = np.diff(seg)
-                assert np.ptp(d) < 1e-5, f"piece {m} is not one straight ramp"
-            assert y[k + 3 * step - 1] == pytest.approx(10.0, rel=1e-4)
+    s = request.getfixturevalue(srv)
+    rate, period = s.rate, s.period
+    with vesk.Equaliser(1, "", name="eqgrid", server=s.name) as eq:
+        step = math.ceil(rate * 0.01)
+        eq.bypass = False
+        settle()
+        y = push_while(eq, np.ones(rate // 2, np.float32), lambda: setattr(eq, "gain", 20.0), at=0.1)[0]
+        k = np.flatnonzero(y != 1.0)[0]
+        # The grid started with the client's first period, which is a period
+        # boundary like the start of the push.
+        assert k % math.gcd(step, period) == 0
+        for m in range(3):
+            seg = y[k + m * step: k + (m + 1) * step].astype(float)
+            d = np.diff(seg)
+            assert np.ptp(d) < 1e-5, f"piece {m} is not one straight ramp"
+        assert y[k + 3 * step - 1] == pytest.approx(10.0, rel=1e-4)
 
 
 def test_section_strings(server):
