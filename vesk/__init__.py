@@ -14,3 +14,11 @@ from .filters import Crossover
 from .filters import ButterworthFilter
 from .filters import BandFilter
 from .filters import plot_response
+from .noise import NoiseSource
+from .playrec import SignalIO
+from .limiter import PeakLimiter
+from .matrix import GainDelayMatrix
+from .meters import LevelMeter
+from .meters import NoiseMeter
+from .meters import Weighting
+from .meters import Detector

@@ -125,16 +125,31 @@ class JackServer:
             p.send_signal(signal.SIGTERM)
             try:
                 p.wait(timeout)
+                return
             except subprocess.TimeoutExpired:
                 p.kill()
                 p.wait()
+        if p.returncode < 0:
+            self._clear_entry()
 
     def kill(self):
-        """Kill a started server at once (SIGKILL), as if it crashed."""
-        p, self._proc = self._proc, None
-        if p is not None:
+        """Kill a started server at once (SIGKILL), as if it crashed.
+
+        Its entry in JACK's server table is cleared by :meth:`stop` later,
+        once the clients of the dead server are closed."""
+        p = self._proc
+        if p is not None and p.poll() is None:
             p.kill()
             p.wait()
+
+    def _clear_entry(self):
+        # A jackd that died by a signal leaves its entry in JACK's
+        # machine-wide server table, which has room for only a few servers;
+        # a clean start and stop of a server of the same name removes it.
+        try:
+            JackServer(self.name, busy_timeout=0).stop()
+        except JackError:
+            pass
 
     def __enter__(self):
         return self

@@ -1,0 +1,79 @@
+// One channel of the level meter.
+
+#include <math.h>
+#include "kmeterdsp.h"
+
+
+Kmeterdsp::Kmeterdsp (void) :
+    dc (0.0f),
+    ms1 (0.0f),
+    ms2 (0.0f),
+    hold_cnt (0),
+    rms (0.0f),
+    peak (0.0f),
+    read_flag (false),
+    wdcf (0.0f),
+    wrms (0.0f),
+    nhold (0),
+    fall (1.0f)
+{
+}
+
+
+void Kmeterdsp::init (int fsamp, int fsize, float hold, float fall_db)
+{
+    float t = (float) fsize / fsamp;
+
+    // 31.400002 is the single-precision product 2 x 3.14 x 5: a 5 Hz corner.
+    wdcf = 31.400002f / fsamp;
+    wrms = 9.72f / fsamp;
+    nhold = (int)(hold / t + 0.5f);
+    fall = powf (10.0f, -0.05f * fall_db * t);
+}
+
+
+void Kmeterdsp::process (const float *p, int n)
+{
+    float  x, d, m1, m2, s, smax, r, q, pk;
+
+    if (read_flag.exchange (false, std::memory_order_relaxed)) rms.store (0.0f, std::memory_order_relaxed);
+    d = dc;
+    m1 = ms1;
+    m2 = ms2;
+    smax = 0.0f;
+    for (int i = 0; i < n; i++)
+    {
+        x = p ? p [i] : 0.0f;
+        d += wdcf * (x - d);
+        s = x - d;
+        s *= s;
+        if (s > smax) smax = s;
+        m1 += wrms * (s - m1);
+        m2 += wrms * (m1 - m2);
+    }
+    dc = d + 1e-25f;
+    ms1 = m1 + 1e-25f;
+    ms2 = m2 + 1e-25f;
+
+    r = sqrtf (2.0f * m2);
+    if (r > rms.load (std::memory_order_relaxed)) rms.store (r, std::memory_order_relaxed);
+
+    q = sqrtf (smax);
+    pk = peak.load (std::memory_order_relaxed);
+    if (q > pk)
+    {
+        pk = q;
+        hold_cnt = nhold;
+    }
+    else if (hold_cnt > 0) hold_cnt--;
+    else pk = pk * fall + 1e-25f;
+    peak.store (pk, std::memory_order_relaxed);
+}
+
+
+void Kmeterdsp::read (float *rms_out, float *peak_out)
+{
+    *rms_out = rms.load (std::memory_order_relaxed);
+    *peak_out = peak.load (std::memory_order_relaxed);
+    read_flag.store (true, std::memory_order_relaxed);
+}
