@@ -9,6 +9,11 @@ from .server import JackServer, JackError
 from ._tool import Tool, State, PortOp
 from .control import ServerControl
 from .gain import GainControl
+from .filters import Equaliser
+from .filters import Crossover
+from .filters import ButterworthFilter
+from .filters import BandFilter
+from .filters import plot_response
 from .noise import NoiseSource
 from .playrec import SignalIO
 from .limiter import PeakLimiter
