@@ -113,11 +113,17 @@ def test_makeup_gain_steps(eq1):
     eq1.bypass = False
     settle()
     x = np.ones(24000, np.float32)
-    y = push_while(eq1, x, lambda: setattr(eq1, "gain", 20.0), at=0.1)[0]
+    def gain_at(db):
+        def restore():
+            eq1.gain = db
+            settle()
+        return restore
+
+    y = push_while(eq1, x, lambda: setattr(eq1, "gain", 20.0), at=0.1, before=gain_at(0.0))[0]
     k = np.flatnonzero(y != 1.0)[0]
     np.testing.assert_allclose(y[k + step - 1: k + 4 * step: step], [2, 4, 10, 10], rtol=1e-4)   # accumulated float increments
     assert np.all(y[k + 3 * step:] == y[-1])
-    y = push_while(eq1, x, lambda: setattr(eq1, "gain", -20.0), at=0.1)[0]
+    y = push_while(eq1, x, lambda: setattr(eq1, "gain", -20.0), at=0.1, before=gain_at(20.0))[0]
     k = np.flatnonzero(y != y[0])[0]
     want = [5, 2.5, 1.25, 0.625, 0.3125, 0.15625, 0.1, 0.1]
     np.testing.assert_allclose(y[k + step - 1: k + 8 * step: step], want, rtol=1e-4)
@@ -140,7 +146,12 @@ def test_step_grid_is_independent_of_the_period(request, srv):
         step = math.ceil(rate * 0.01)
         eq.bypass = False
         settle()
-        y = push_while(eq, np.ones(rate // 2, np.float32), lambda: setattr(eq, "gain", 20.0), at=0.1)[0]
+        def unity():
+            eq.gain = 0.0
+            settle()
+
+        y = push_while(eq, np.ones(rate // 2, np.float32), lambda: setattr(eq, "gain", 20.0), at=0.1,
+                       before=unity)[0]
         k = np.flatnonzero(y != 1.0)[0]
         # The grid started with the client's first period, which is a period
         # boundary like the start of the push.

@@ -111,7 +111,11 @@ def test_fade_in_is_one_linear_step(request, srv):
     with vesk.GainControl(1, name="ramp", server=s.name) as g:
         step = s.rate // 100
         x = np.ones(s.rate // 2, np.float32)
-        y = push_while(g, x, lambda: g.set_gain(0.0), at=0.15)[0]
+        def silent():
+            g.set_gain(-np.inf)
+            settle(g)
+
+        y = push_while(g, x, lambda: g.set_gain(0.0), at=0.15, before=silent)[0]
         k = np.flatnonzero(y)[0]
         ramp = y[k:k + step]
         np.testing.assert_allclose(ramp, np.arange(1, step + 1) / step, atol=1e-5)
@@ -124,10 +128,12 @@ def test_halvings_from_0_to_minus_40_db(request, srv):
     s = request.getfixturevalue(srv)
     with vesk.GainControl(1, name="ramp40", server=s.name) as g:
         step = s.rate // 100
-        g.gain = 0.0
-        settle(g)
+        def unity():
+            g.gain = 0.0
+            settle(g)
+
         x = np.ones(s.rate // 2, np.float32)
-        y = push_while(g, x, lambda: g.set_gain(-40.0), at=0.15)[0]
+        y = push_while(g, x, lambda: g.set_gain(-40.0), at=0.15, before=unity)[0]
         k = np.flatnonzero(y != 1.0)[0]
         ends = y[k + step - 1: k + 8 * step: step]
         want = [0.5, 0.25, 0.125, 0.0625, 0.03125, 0.015625, 0.01, 0.01]

@@ -9,7 +9,7 @@ import pytest
 
 import vesk
 from vesk import gaindelaymatrix
-from harness import Pusher, push
+from harness import push, push_while
 
 
 def settle():
@@ -20,17 +20,10 @@ def settle():
 def push_change(m, x, reset, action, at, attempts=5):
     """Push x in real time and call action() about ``at`` seconds in; runs
     with xruns are repeated from the state that reset() restores."""
-    for _ in range(attempts):
+    def before():
         reset()
         settle()
-        p = Pusher(m.server, m.inputs, m.outputs, x, freewheel=False)
-        p.wait_armed()
-        time.sleep(at)
-        action()
-        y = p.result()
-        if p.xruns == 0:
-            break
-    return y
+    return push_while(m, x, action, at, retries=attempts - 1, before=before)
 
 
 def reference(m, x):

@@ -33,7 +33,7 @@ def meter(server):
 def test_full_scale_sine_reads_one(meter, server):
     got = []
     x = np.stack([sine(server.rate, 1000, 1.0, 2 * server.rate), sine(server.rate, 3000, 0.25, 2 * server.rate)])
-    push_while(meter, x, lambda: got.extend([meter.read(), meter.read_db()]), at=1.4)
+    push_while(meter, x, lambda: got.extend([meter.read(), meter.read_db()]), at=1.4, before=got.clear)
     rms, peak = got[0]
     np.testing.assert_allclose(rms, [1.0, 0.25], rtol=0.01)
     np.testing.assert_allclose(peak, [1.0, 0.25], rtol=0.01)
@@ -69,7 +69,7 @@ def test_dc_step_decays(meter, server):
         got.append(meter.read())
 
     x = np.full((2, 3 * server.rate), 0.5, np.float32)
-    push_while(meter, x, action, at=2.5)
+    push_while(meter, x, action, at=2.5, before=got.clear)
     rms, peak = got[0]
     # The 5 Hz DC filter removes the step; the peak has fallen 15 dB/s since the hold.
     assert np.all(rms < 0.01)
@@ -92,6 +92,7 @@ def test_peak_holds_then_falls_15_db_per_second(request, period):
         trace = []
 
         def poll():
+            trace.clear()                 # a repeated run (after an xrun) starts afresh
             end = time.monotonic() + 1.4
             while time.monotonic() < end:
                 trace.append((time.monotonic(), m.read()[1][0]))
@@ -106,11 +107,14 @@ def test_peak_holds_then_falls_15_db_per_second(request, period):
     first_fall = times[np.argmax((peaks < top) & (times > first_top))]
     # Held for `hold` periods after the period of the burst.
     assert first_fall - first_top == pytest.approx(hold * t, abs=max(2 * t, 0.025))
-    # Then every period multiplies by the fall factor: 15 dB per second.
+    # Then every period multiplies by the fall factor: 15 dB per second. A
+    # poll may miss a period under load: successive readings then differ by
+    # a whole power of the factor.
     values = [v for v in dict.fromkeys(peaks[times >= first_fall]) if v < top]
     assert len(values) > 10
-    ratios = np.array(values[1:]) / np.array(values[:-1])
-    np.testing.assert_allclose(ratios, fall, rtol=1e-5)
+    powers = np.log(np.array(values[1:]) / np.array(values[:-1])) / np.log(fall)
+    assert np.all(powers > 0.5)
+    np.testing.assert_allclose(powers, np.round(powers), atol=2e-3)
     # And in real time, too.
     k = times >= first_fall
     slope = np.polyfit(times[k], 20 * np.log10(peaks[k]), 1)[0]
@@ -133,7 +137,7 @@ def test_two_reads_within_a_period_agree(server1024):
                 pairs.append((a, b))
                 time.sleep(0.06)
 
-        push_while(m, x, action, at=0.5)
+        push_while(m, x, action, at=0.5, before=pairs.clear)
     same = sum(a == b for a, b in pairs)
     assert same >= len(pairs) - 2            # a period boundary may fall between two reads
     firsts = [a for a, _ in pairs]

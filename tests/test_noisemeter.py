@@ -84,7 +84,7 @@ def test_sine_readings(meter, server, weighting, detector, want):
     got = []
     x = np.zeros((4, 5 * server.rate), np.float32)
     x[0] = sine(server.rate, 1000, 1.0, x.shape[1])
-    push_while(meter, x, lambda: got.extend([meter.read(), meter.read_db()]), at=4.0)
+    push_while(meter, x, lambda: got.extend([meter.read(), meter.read_db()]), at=4.0, before=got.clear)
     np.testing.assert_allclose(got[0], want, atol=0.012)
     if want:
         np.testing.assert_allclose(got[1], 20 * np.log10(want), atol=0.12)
@@ -99,7 +99,7 @@ def test_meters_follow_their_inputs(server):
             m.set_input(k % 2, k)
         got = []
         x = np.stack([sine(server.rate, 1000, 0.5, 2 * server.rate), sine(server.rate, 500, 0.25, 2 * server.rate)])
-        push_while(m, x, lambda: got.append(m.read()), at=1.5)
+        push_while(m, x, lambda: got.append(m.read()), at=1.5, before=got.clear)
         np.testing.assert_allclose(got[0], [0.5, 0.25] * 3, rtol=0.01)
         assert len(m.outputs) == 6
 
@@ -192,7 +192,7 @@ def test_meter_count_zero_writes_nothing(server):
     assert noisemeter.set_detect(caps, 1, 1) == 1
     tool = type("T", (), dict(server=server.name, inputs=[f"{name}:in_0"], outputs=[f"{name}:out_0"]))()
     got = []
-    push_while(tool, np.ones((1, server.rate), np.float32), lambda: got.append(noisemeter.get_levels(caps)), at=0.3)
+    push_while(tool, np.ones((1, server.rate), np.float32), lambda: got.append(noisemeter.get_levels(caps)), at=0.3, before=got.clear)
     assert got == [vesk.State.PROCESS]
     assert np.all(big == -1)
 

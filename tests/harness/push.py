@@ -72,13 +72,17 @@ def push(tool, data, tail=0, freewheel=True, inputs=None, outputs=None, timeout=
     return p.result()
 
 
-def push_while(tool, data, action, at, tail=0, inputs=None, outputs=None, retries=2):
+def push_while(tool, data, action, at, tail=0, inputs=None, outputs=None, retries=2, before=None):
     """Push in real time and call ``action()`` about ``at`` seconds into the run.
 
     Runs with xruns are repeated (up to ``retries`` times), so that the
-    result is one continuous stream of periods.
+    result is one continuous stream of periods. ``before()``, if given, is
+    called before every run: it must bring the tool back to the state the
+    action starts from, so that a repeated run shows the same change.
     """
     for attempt in range(retries + 1):
+        if before is not None:
+            before()
         p = Pusher(tool.server, tool.inputs if inputs is None else inputs,
                    tool.outputs if outputs is None else outputs, data, tail, freewheel=False)
         p.wait_armed()
