@@ -240,5 +240,6 @@ def test_period_change(own_server):
         finally:
             c.close()
         settle()
+        assert p.period == 64
         y = push(p, x)[0]
         assert np.array_equal(y[p.delay:], x[:-p.delay])

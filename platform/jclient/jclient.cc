@@ -301,6 +301,10 @@ void Jclient::jack_static_freewheel (int state, void *arg)
 
 int Jclient::jack_static_buffsize (jack_nframes_t nframes, void *arg)
 {
-    ((Jclient *) arg)->jack_buffsize (nframes);
+    // The period size the server runs now; tools that sized buffers by the
+    // period at construction compare their own size with nframes.
+    Jclient *J = (Jclient *) arg;
+    J->fsize = nframes;
+    J->jack_buffsize (nframes);
     return 0;
 }

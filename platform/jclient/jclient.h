@@ -89,7 +89,7 @@ public:
     int              nout;
     const char      *jack_name;       // name granted by the server, null without a client
     int              fsamp;           // sample rate in Hz
-    int              fsize;           // period size in frames
+    int              fsize;           // period size in frames; follows the server's changes
     // Port handles by port number, null until the port exists. Written by the
     // Python thread (create, delete), read by the process thread.
     std::atomic<jack_port_t *> *inp_ports;
