@@ -163,22 +163,18 @@ void Jsignal::port_buffers (int nframes, float **inp, float **out)
 {
     // Only ports that exist take part in a run: a slot without its port
     // does not keep the run going, a trigger input without a port never fires.
-    for (int k = 0; k < NSLOT; k++)
-    {
-        jack_port_t *p = inp_ports [k].load (std::memory_order_acquire);
-        inp [k] = p ? (float *) jack_port_get_buffer (p, nframes) : nullptr;
-        p = out_ports [k].load (std::memory_order_acquire);
-        out [k] = p ? (float *) jack_port_get_buffer (p, nframes) : nullptr;
-    }
+    get_inp_buffers (nframes, inp, NSLOT, true);
+    get_out_buffers (nframes, out, NSLOT, true);
 }
 
 
 void Jsignal::silence (int nframes)
 {
+    float *out [NSLOT];
+    get_out_buffers (nframes, out, NSLOT, true);
     for (int k = 0; k < NSLOT; k++)
     {
-        jack_port_t *p = out_ports [k].load (std::memory_order_acquire);
-        if (p) memset (jack_port_get_buffer (p, nframes), 0, nframes * sizeof (float));
+        if (out [k]) memset (out [k], 0, nframes * sizeof (float));
     }
 }
 

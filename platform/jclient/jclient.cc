@@ -258,22 +258,24 @@ int Jclient::port_operation (int op, int index, const char *name)
 }
 
 
-void Jclient::get_inp_buffers (int nframes, float **buf, int n)
+void Jclient::get_inp_buffers (int nframes, float **buf, int n, bool missing_null)
 {
+    float *missing = missing_null ? nullptr : _silence;
     for (int i = 0; i < n; i++)
     {
         jack_port_t *p = inp_ports [i].load (std::memory_order_acquire);
-        buf [i] = p ? (float *) jack_port_get_buffer (p, nframes) : _silence;
+        buf [i] = p ? (float *) jack_port_get_buffer (p, nframes) : missing;
     }
 }
 
 
-void Jclient::get_out_buffers (int nframes, float **buf, int n)
+void Jclient::get_out_buffers (int nframes, float **buf, int n, bool missing_null)
 {
+    float *missing = missing_null ? nullptr : _discard;
     for (int i = 0; i < n; i++)
     {
         jack_port_t *p = out_ports [i].load (std::memory_order_acquire);
-        buf [i] = p ? (float *) jack_port_get_buffer (p, nframes) : _discard;
+        buf [i] = p ? (float *) jack_port_get_buffer (p, nframes) : missing;
     }
 }
 

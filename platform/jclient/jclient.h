@@ -101,12 +101,13 @@ protected:
 
     // Fetch this period's buffers of ports 0 .. n-1 into buf, for use in
     // jack_process only. Ports can be deleted while the client runs
-    // (port_operation), so a missing input port gives a silent buffer and a
-    // missing output port a scratch buffer whose contents go nowhere: tools
-    // never see a null buffer. A tool that must know whether a port exists
-    // tests inp_ports [i] or out_ports [i] itself.
-    void get_inp_buffers (int nframes, float **buf, int n) VESK_NONBLOCKING;
-    void get_out_buffers (int nframes, float **buf, int n) VESK_NONBLOCKING;
+    // (port_operation), so by default a missing input port gives a silent
+    // buffer and a missing output port a scratch buffer whose contents go
+    // nowhere: tools never see a null buffer. With missing_null, a missing
+    // port gives null instead, for tools whose behaviour depends on which
+    // ports exist.
+    void get_inp_buffers (int nframes, float **buf, int n, bool missing_null = false) VESK_NONBLOCKING;
+    void get_out_buffers (int nframes, float **buf, int n, bool missing_null = false) VESK_NONBLOCKING;
 
 private:
 
