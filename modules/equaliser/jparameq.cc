@@ -111,20 +111,9 @@ int Jparameq::jack_process (int nframes)
     get_inp_buffers (nframes, inp, ninp);
     get_out_buffers (nframes, out, nout);
     if (nframes <= 0) return 0;
-    // Channels whose output port is missing are left out; a missing input
-    // reads as silence. chan maps the remaining ones to their filter states.
-    for (int i = 0; i < ninp; i++)
-    {
-        if (!out [i]) continue;
-        if (!inp [i])
-        {
-            memset (out [i], 0, nframes * sizeof (float));
-            inp [i] = out [i];
-        }
-        inp [n] = inp [i];
-        out [n] = out [i];
-        chan [n++] = i;
-    }
+    // Every channel runs: a deleted port reads as silence or writes to
+    // scratch (see get_inp_buffers). chan maps channels to filter states.
+    for (n = 0; n < ninp; n++) chan [n] = n;
     step_grid (nframes, step_len, step_left, [&] (bool begin, int off, int k)
     {
         float *ip [MAXCHAN], *op [MAXCHAN];

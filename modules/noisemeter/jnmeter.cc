@@ -86,20 +86,10 @@ int Jnmeter::get_levels (void)
 }
 
 
-// A port deleted through the client operations gives a null buffer: a
-// missing input is read as silence, a missing output is replaced by scratch
-// space, so the meter still runs. Both are worked through in blocks of
-// CHUNK samples; the filters and detectors run sample by sample, so the
-// result does not depend on the blocking.
-enum { CHUNK = 256 };
-static const float ZEROS [CHUNK] = {};
-
-
 int Jnmeter::jack_process (int nframes)
 {
     float  *inp [MAXPORT];
     float  *out [MAXPORT];
-    float   tmp [CHUNK];
 
     if (state != PROCESS) return 0;
     get_inp_buffers (nframes, inp, ninp);
@@ -108,17 +98,7 @@ int Jnmeter::jack_process (int nframes)
     {
         const float *p = inp [inputs [i].load (std::memory_order_relaxed)];
         float       *q = out [i];
-        if (p && q) meters [i].process (p, q, nframes);
-        else
-        {
-            // The level is published at the end of each block; the last
-            // block's reading is the period's.
-            for (int k = 0; k < nframes; k += CHUNK)
-            {
-                int m = std::min ((int) CHUNK, nframes - k);
-                meters [i].process (p ? p + k : ZEROS, q ? q + k : tmp, m);
-            }
-        }
+        meters [i].process (p, q, nframes);
     }
     return 0;
 }
