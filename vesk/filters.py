@@ -102,6 +102,27 @@ class _FilterTool(Tool):
         plot_response(f, db, path, title=title or repr(self))
 
 
+class _RoutingFilterTool(_FilterTool):
+    """A filter tool whose outputs each take one selected input: 1 to 100 of each."""
+
+    def _open_io(self, name, server, ninp, nout, *args):
+        self._open(name, server, int(ninp), int(nout), *args)
+        self._ninp_n = max(1, min(100, int(ninp)))
+        self._nout_n = max(1, min(100, int(nout)))
+        self._ninp = self._ninp_n if self.name else 0
+        self._nout = self._nout_n if self.name else 0
+
+    @property
+    def ninp(self):
+        """Number of inputs."""
+        return self._ninp_n
+
+    @property
+    def nout(self):
+        """Number of outputs."""
+        return self._nout_n
+
+
 # ---------------------------------------------------------------- equaliser
 
 _SECTION_TYPES = {"L": 0, "H": 1, "1": 2, "2": 3, "3": 4}
@@ -286,7 +307,7 @@ def _sv_sections(coefs, z, highpass, gain=1.0):
     return h
 
 
-class Crossover(_FilterTool):
+class Crossover(_RoutingFilterTool):
     """Crossover matrix: each output takes one input, delays it, filters it
     through an optional fourth-order high-pass and low-pass, and scales it.
 
@@ -309,23 +330,11 @@ class Crossover(_FilterTool):
     _module = crossover
 
     def __init__(self, ninp, nout, maxdelay=0.0, name="crossover", server=None):
-        self._open(name, server, int(ninp), int(nout), float(maxdelay))
-        self._ninp_n = max(1, min(100, int(ninp)))
-        self._nout_n = max(1, min(100, int(nout)))
-        self._ninp = self._ninp_n if self.name else 0
-        self._nout = self._nout_n if self.name else 0
+        self._open_io(name, server, ninp, nout, float(maxdelay))
         self._maxdelay = min(max(float(maxdelay), 0.0), 0.1)
         self._filters = [None] * self._nout_n
         self._gains = [1.0] * self._nout_n
         self._delays = [0.0] * self._nout_n
-
-    @property
-    def ninp(self):
-        return self._ninp_n
-
-    @property
-    def nout(self):
-        return self._nout_n
 
     @property
     def maxdelay(self):
@@ -395,7 +404,7 @@ def bw8_coefs(f):
     return pairs, g
 
 
-class ButterworthFilter(_FilterTool):
+class ButterworthFilter(_RoutingFilterTool):
     """Eighth-order Butterworth filters: each output takes one input through an
     optional high-pass and an optional low-pass (both: a band-pass; neither: a
     plain copy). A new object copies input 0 to every output.
@@ -412,20 +421,8 @@ class ButterworthFilter(_FilterTool):
     _module = butterworth
 
     def __init__(self, ninp, nout, name="butterworth", server=None):
-        self._open(name, server, int(ninp), int(nout))
-        self._ninp_n = max(1, min(100, int(ninp)))
-        self._nout_n = max(1, min(100, int(nout)))
-        self._ninp = self._ninp_n if self.name else 0
-        self._nout = self._nout_n if self.name else 0
+        self._open_io(name, server, ninp, nout)
         self._filters = [(0, 0.0, 0.0)] * self._nout_n
-
-    @property
-    def ninp(self):
-        return self._ninp_n
-
-    @property
-    def nout(self):
-        return self._nout_n
 
     def set_filter(self, output, input=0, highpass=0.0, lowpass=0.0):
         """Feed ``output`` from ``input`` through the given high-pass and low-pass (Hz, 0: none).
@@ -488,7 +485,7 @@ def band_response(record, freqs, rate):
     return gain * w ** 4 / (d(c1, c2) * d(c3, c4))
 
 
-class BandFilter(_FilterTool):
+class BandFilter(_RoutingFilterTool):
     """IEC 61260 octave and third-octave band filters: each output takes one
     input through one band filter, or is silent (the start).
 
@@ -509,21 +506,9 @@ class BandFilter(_FilterTool):
     _module = bandfilter
 
     def __init__(self, ninp, nout, name="bandfilter", server=None):
-        self._open(name, server, int(ninp), int(nout))
-        self._ninp_n = max(1, min(100, int(ninp)))
-        self._nout_n = max(1, min(100, int(nout)))
-        self._ninp = self._ninp_n if self.name else 0
-        self._nout = self._nout_n if self.name else 0
+        self._open_io(name, server, ninp, nout)
         self._bands = [None] * self._nout_n
         self._inputs = [0] * self._nout_n
-
-    @property
-    def ninp(self):
-        return self._ninp_n
-
-    @property
-    def nout(self):
-        return self._nout_n
 
     def set_filter(self, output, input, system, band):
         """Feed ``output`` from ``input`` through ``band`` of ``system`` (1 octave,
