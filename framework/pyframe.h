@@ -13,6 +13,19 @@
 // Creates the module from its definition (API version 1013, nothing else).
 PyObject *vesk_module_create (PyModuleDef *def);
 
+// The module definition and init function of module `name` over its method
+// table `methods`: no doc string, no per-module state, no slots.
+#define VESK_MODULE(name, methods) \
+    static PyModuleDef vesk_module_def = \
+    { \
+        PyModuleDef_HEAD_INIT, #name, nullptr, -1, methods, \
+        nullptr, nullptr, nullptr, nullptr \
+    }; \
+    PyMODINIT_FUNC PyInit_##name (void) \
+    { \
+        return vesk_module_create (&vesk_module_def); \
+    }
+
 // Returns (tool capsule, client capsule) for a new object, or null with an
 // exception set (the object is then deleted). The tool capsule, named after
 // the class, owns the object. The "Jclient" capsule views the same object as

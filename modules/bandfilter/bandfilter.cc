@@ -37,13 +37,4 @@ static PyMethodDef methods [] =
     { nullptr, nullptr, 0, nullptr }
 };
 
-static PyModuleDef module =
-{
-    PyModuleDef_HEAD_INIT, "bandfilter", nullptr, -1, methods,
-    nullptr, nullptr, nullptr, nullptr
-};
-
-PyMODINIT_FUNC PyInit_bandfilter (void)
-{
-    return vesk_module_create (&module);
-}
+VESK_MODULE (bandfilter, methods)

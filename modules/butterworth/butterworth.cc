@@ -39,13 +39,4 @@ static PyMethodDef methods [] =
     { nullptr, nullptr, 0, nullptr }
 };
 
-static PyModuleDef module =
-{
-    PyModuleDef_HEAD_INIT, "butterworth", nullptr, -1, methods,
-    nullptr, nullptr, nullptr, nullptr
-};
-
-PyMODINIT_FUNC PyInit_butterworth (void)
-{
-    return vesk_module_create (&module);
-}
+VESK_MODULE (butterworth, methods)

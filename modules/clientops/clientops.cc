@@ -47,13 +47,4 @@ static PyMethodDef methods [] =
     { nullptr, nullptr, 0, nullptr }
 };
 
-static PyModuleDef module =
-{
-    PyModuleDef_HEAD_INIT, "clientops", nullptr, -1, methods,
-    nullptr, nullptr, nullptr, nullptr
-};
-
-PyMODINIT_FUNC PyInit_clientops (void)
-{
-    return vesk_module_create (&module);
-}
+VESK_MODULE (clientops, methods)

@@ -76,13 +76,4 @@ static PyMethodDef methods [] =
     { nullptr, nullptr, 0, nullptr }
 };
 
-static PyModuleDef module =
-{
-    PyModuleDef_HEAD_INIT, "crossover", nullptr, -1, methods,
-    nullptr, nullptr, nullptr, nullptr
-};
-
-PyMODINIT_FUNC PyInit_crossover (void)
-{
-    return vesk_module_create (&module);
-}
+VESK_MODULE (crossover, methods)

@@ -70,13 +70,4 @@ static PyMethodDef methods [] =
     { nullptr, nullptr, 0, nullptr }
 };
 
-static PyModuleDef module =
-{
-    PyModuleDef_HEAD_INIT, "equaliser", nullptr, -1, methods,
-    nullptr, nullptr, nullptr, nullptr
-};
-
-PyMODINIT_FUNC PyInit_equaliser (void)
-{
-    return vesk_module_create (&module);
-}
+VESK_MODULE (equaliser, methods)

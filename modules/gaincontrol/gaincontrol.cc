@@ -57,13 +57,4 @@ static PyMethodDef methods [] =
     { nullptr, nullptr, 0, nullptr }
 };
 
-static PyModuleDef module =
-{
-    PyModuleDef_HEAD_INIT, "gaincontrol", nullptr, -1, methods,
-    nullptr, nullptr, nullptr, nullptr
-};
-
-PyMODINIT_FUNC PyInit_gaincontrol (void)
-{
-    return vesk_module_create (&module);
-}
+VESK_MODULE (gaincontrol, methods)

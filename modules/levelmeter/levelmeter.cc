@@ -71,13 +71,4 @@ static PyMethodDef methods [] =
     { nullptr, nullptr, 0, nullptr }
 };
 
-static PyModuleDef module =
-{
-    PyModuleDef_HEAD_INIT, "levelmeter", nullptr, -1, methods,
-    nullptr, nullptr, nullptr, nullptr
-};
-
-PyMODINIT_FUNC PyInit_levelmeter (void)
-{
-    return vesk_module_create (&module);
-}
+VESK_MODULE (levelmeter, methods)

@@ -110,13 +110,4 @@ static PyMethodDef methods [] =
     { nullptr, nullptr, 0, nullptr }
 };
 
-static PyModuleDef module =
-{
-    PyModuleDef_HEAD_INIT, "noisemeter", nullptr, -1, methods,
-    nullptr, nullptr, nullptr, nullptr
-};
-
-PyMODINIT_FUNC PyInit_noisemeter (void)
-{
-    return vesk_module_create (&module);
-}
+VESK_MODULE (noisemeter, methods)

@@ -43,13 +43,4 @@ static PyMethodDef methods [] =
     { nullptr, nullptr, 0, nullptr }
 };
 
-static PyModuleDef module =
-{
-    PyModuleDef_HEAD_INIT, "noisesource", nullptr, -1, methods,
-    nullptr, nullptr, nullptr, nullptr
-};
-
-PyMODINIT_FUNC PyInit_noisesource (void)
-{
-    return vesk_module_create (&module);
-}
+VESK_MODULE (noisesource, methods)

@@ -62,13 +62,4 @@ static PyMethodDef methods [] =
     { nullptr, nullptr, 0, nullptr }
 };
 
-static PyModuleDef module =
-{
-    PyModuleDef_HEAD_INIT, "peaklimiter", nullptr, -1, methods,
-    nullptr, nullptr, nullptr, nullptr
-};
-
-PyMODINIT_FUNC PyInit_peaklimiter (void)
-{
-    return vesk_module_create (&module);
-}
+VESK_MODULE (peaklimiter, methods)

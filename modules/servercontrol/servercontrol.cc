@@ -111,13 +111,4 @@ static PyMethodDef methods [] =
     { nullptr, nullptr, 0, nullptr }
 };
 
-static PyModuleDef module =
-{
-    PyModuleDef_HEAD_INIT, "servercontrol", nullptr, -1, methods,
-    nullptr, nullptr, nullptr, nullptr
-};
-
-PyMODINIT_FUNC PyInit_servercontrol (void)
-{
-    return vesk_module_create (&module);
-}
+VESK_MODULE (servercontrol, methods)

@@ -158,13 +158,4 @@ static PyMethodDef methods [] =
     { nullptr, nullptr, 0, nullptr }
 };
 
-static PyModuleDef module =
-{
-    PyModuleDef_HEAD_INIT, "signalio", nullptr, -1, methods,
-    nullptr, nullptr, nullptr, nullptr
-};
-
-PyMODINIT_FUNC PyInit_signalio (void)
-{
-    return vesk_module_create (&module);
-}
+VESK_MODULE (signalio, methods)
