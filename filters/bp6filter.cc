@@ -2,6 +2,8 @@
 
 #include <string.h>
 #include "bp6filter.h"
+#include "filtlanes.h"
+#include "simdlevel.h"
 
 
 int bp6_tables (int fsamp, const Bp6table **oct1, const Bp6table **oct3)
@@ -87,4 +89,30 @@ void Bp6filter::process (int n, const float *inp, float *out)
         }
     }
     z1 = s1; z2 = s2; z3 = s3; z4 = s4; z5 = s5; z6 = s6;
+}
+
+
+void Bp6filter::process_multi (int simd, int n, int nch, Bp6filter *const *F, const float *const *inp, float *const *out)
+{
+    Bp6filter   *f [100];
+    const float *p [100];
+    float       *q [100];
+    int          k = 0;
+
+    if (n <= 0 || nch <= 0) return;
+    if (nch > 100) nch = 100;
+    for (int i = 0; i < nch; i++)
+    {
+        // Filters without a record write zeros; the others go to the lanes.
+        if (simd == SIMD_SCALAR || !F [i]->param) F [i]->process (n, inp [i], out [i]);
+        else
+        {
+            f [k] = F [i];
+            p [k] = inp [i];
+            q [k++] = out [i];
+        }
+    }
+    if (!k) return;
+    if (simd == SIMD_AVX512) vesk_avx512::bp6_multi (n, k, f, p, q);
+    else vesk_avx2::bp6_multi (n, k, f, p, q);
 }

@@ -50,6 +50,10 @@ public:
     void reset (void);
     // With no record, writes n zeros. inp and out may be the same buffer.
     void process (int n, const float *inp, float *out);
+    // nch filters at once, F [i] from inp [i] to out [i], side by side in
+    // vector lanes at the given level (simdlevel.h): the same results as
+    // process, filter by filter. out [i] may be inp [i], but no other input.
+    static void process_multi (int simd, int n, int nch, Bp6filter *const *F, const float *const *inp, float *const *out);
 
     const Bp6param  *param;   // null: off
     double           z1, z2, z3, z4, z5, z6;

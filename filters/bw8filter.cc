@@ -3,6 +3,8 @@
 #include <math.h>
 #include <string.h>
 #include "bw8filter.h"
+#include "filtlanes.h"
+#include "simdlevel.h"
 
 // The coefficient formulas use this value of pi, not M_PI: kept exactly, so
 // that every setting gives the same coefficients everywhere.
@@ -117,4 +119,25 @@ void Bw8filter::procbandpass (Bw8filter &hp, Bw8filter &lp, int n, const float *
     hp.s [4] = a3; hp.s [5] = b3; hp.s [6] = a4; hp.s [7] = b4;
     lp.s [0] = e1; lp.s [1] = f1; lp.s [2] = e2; lp.s [3] = f2;
     lp.s [4] = e3; lp.s [5] = f3; lp.s [6] = e4; lp.s [7] = f4;
+}
+
+
+void Bw8filter::process_multi (int simd, int mode, int n, int nch, Bw8filter *const *hp, Bw8filter *const *lp,
+                               const float *const *inp, float *const *out)
+{
+    if (n <= 0 || nch <= 0 || mode < 1 || mode > 3) return;
+    switch (simd)
+    {
+    case SIMD_AVX512: vesk_avx512::bw8_multi (mode, n, nch, hp, lp, inp, out); return;
+    case SIMD_AVX2: vesk_avx2::bw8_multi (mode, n, nch, hp, lp, inp, out); return;
+    }
+    for (int i = 0; i < nch; i++)
+    {
+        switch (mode)
+        {
+        case 1: hp [i]->prochighpass (n, inp [i], out [i], 1.0f); break;
+        case 2: lp [i]->proclowpass (n, inp [i], out [i], 1.0f); break;
+        default: procbandpass (*hp [i], *lp [i], n, inp [i], out [i]);
+        }
+    }
 }

@@ -29,6 +29,12 @@ public:
     // prochighpass followed by proclowpass (gain 1), with the eight
     // sections' recursions overlapping.
     static void procbandpass (Bw8filter &hp, Bw8filter &lp, int n, const float *inp, float *out);
+    // nch channels at once at gain 1, through hp [i] (mode 1), lp [i]
+    // (mode 2) or both (mode 3), side by side in vector lanes at the given
+    // level (simdlevel.h): the same results as the calls above. out [i] may
+    // be inp [i], but no other input.
+    static void process_multi (int simd, int mode, int n, int nch, Bw8filter *const *hp, Bw8filter *const *lp,
+                               const float *const *inp, float *const *out);
 
     float  s [8];   // states, two per section
     float  c [8];   // coefficients, two per section

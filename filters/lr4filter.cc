@@ -2,6 +2,8 @@
 
 #include <math.h>
 #include "lr4filter.h"
+#include "filtlanes.h"
+#include "simdlevel.h"
 
 // The coefficient formulas use this value of pi, not M_PI: kept exactly, so
 // that every setting gives the same coefficients everywhere.
@@ -112,4 +114,25 @@ void Lr4filter::process_band (Lr4filter &hp, Lr4filter &lp, int n, const float *
     }
     hp.s1 = h1; hp.s2 = h2; hp.s3 = h3; hp.s4 = h4;
     lp.s1 = l1; lp.s2 = l2; lp.s3 = l3; lp.s4 = l4;
+}
+
+
+void Lr4filter::process_multi (int simd, int mode, int n, int nch, Lr4filter *const *hp, Lr4filter *const *lp,
+                               const float *const *inp, float *const *out)
+{
+    if (n <= 0 || nch <= 0 || mode < 1 || mode > 3) return;
+    switch (simd)
+    {
+    case SIMD_AVX512: vesk_avx512::lr4_multi (mode, n, nch, hp, lp, inp, out); return;
+    case SIMD_AVX2: vesk_avx2::lr4_multi (mode, n, nch, hp, lp, inp, out); return;
+    }
+    for (int i = 0; i < nch; i++)
+    {
+        switch (mode)
+        {
+        case 1: hp [i]->process_hipass (n, inp [i], out [i]); break;
+        case 2: lp [i]->process_lopass (n, inp [i], out [i]); break;
+        default: process_band (*hp [i], *lp [i], n, inp [i], out [i]);
+        }
+    }
 }

@@ -24,6 +24,12 @@ public:
     // result as process_hipass followed by process_lopass, with the four
     // sections' recursions overlapping.
     static void process_band (Lr4filter &hp, Lr4filter &lp, int n, const float *inp, float *out);
+    // nch channels at once, each from inp [i] to out [i] through hp [i]
+    // (mode 1), lp [i] (mode 2) or both (mode 3), side by side in vector
+    // lanes at the given level (simdlevel.h): the same results as the calls
+    // above, channel by channel. out [i] may be inp [i], but no other input.
+    static void process_multi (int simd, int mode, int n, int nch, Lr4filter *const *hp, Lr4filter *const *lp,
+                               const float *const *inp, float *const *out);
 
     float  a0, a1, a2, a3;   // section coefficients
     float  g;                // input gain of the high-pass use, 1 / (D1 D2)

@@ -3,6 +3,9 @@
 #include <math.h>
 #include <string.h>
 #include "svparam2.h"
+#include "eqgain.h"
+#include "filtlanes.h"
+#include "simdlevel.h"
 
 // The coefficient formulas use this value of pi, not M_PI: kept exactly, so
 // that every setting gives the same coefficients everywhere.
@@ -260,4 +263,23 @@ void Svparam2::process1 (int nframes, int nchan, float **data, const int *chan)
     c2 = (float) end [2];
     c3 = (float) end [3];
     c4 = (float) end [4];
+}
+
+
+void Svparam2::process_multi (int simd, Eqgain &G, Svparam2 *const *S, int ns, int n, int nch,
+                              float **inp, float **out)
+{
+    Svparam2 *A [8];
+    int       na = 0;
+
+    if (n <= 0 || nch <= 0) return;
+    for (int k = 0; k < ns && na < 8; k++) if (S [k]->mode) A [na++] = S [k];
+    if (simd == SIMD_SCALAR || (na == 0 && G.mode == 0))
+    {
+        G.process (n, nch, inp, out);
+        for (int k = 0; k < na; k++) A [k]->process1 (n, nch, out);
+        return;
+    }
+    if (simd == SIMD_AVX512) vesk_avx512::eq_multi (&G, A, na, n, nch, inp, out);
+    else vesk_avx2::eq_multi (&G, A, na, n, nch, inp, out);
 }

@@ -10,6 +10,8 @@
 #include <stdint.h>
 #include <atomic>
 
+class Eqgain;
+
 
 class Svparam2
 {
@@ -35,6 +37,13 @@ public:
     // state of channel chan [i] when chan is given, else of channel i.
     void process1 (int nframes, int nchan, float **data, const int *chan = nullptr);
     void reset (void);
+    // The equaliser's make-up gain G, then the sections S [0 .. ns-1] that
+    // are active (mode not 0), on n samples of nch channels from inp to out
+    // (which may be the same buffers), side by side in vector lanes at the
+    // given level (simdlevel.h): the same results as G.process and process1
+    // for every section in turn. At most 8 sections.
+    static void process_multi (int simd, Eqgain &G, Svparam2 *const *S, int ns, int n, int nch,
+                               float **inp, float **out);
 
     // Written by the Python thread, read by prepare(): the targets, the
     // bypass flag, and req_count, stored last with release order and read

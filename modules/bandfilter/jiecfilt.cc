@@ -2,6 +2,7 @@
 
 #include <string.h>
 #include "jiecfilt.h"
+#include "filters/simdlevel.h"
 
 
 static int clamp_count (int n)
@@ -12,7 +13,8 @@ static int clamp_count (int n)
 
 Jiecfilt::Jiecfilt (const char *client_name, const char *server_name, int ninp_, int nout_) :
     table1 (nullptr),
-    table3 (nullptr)
+    table3 (nullptr),
+    simd (simd_level ())
 {
     for (int i = 0; i < MAXCHAN; i++)
     {
@@ -60,7 +62,11 @@ void Jiecfilt::set_filter (int inp, int out, int system, int band)
 
 int Jiecfilt::jack_process (int nframes)
 {
-    float  *inp [MAXCHAN], *out [MAXCHAN];
+    float        *inp [MAXCHAN], *out [MAXCHAN];
+    Bp6filter    *F [MAXCHAN];
+    const float  *src [MAXCHAN];
+    float        *dst [MAXCHAN];
+    int           k = 0;
 
     if (state < PROCESS) return 0;
     get_inp_buffers (nframes, inp, ninp);
@@ -77,7 +83,10 @@ int Jiecfilt::jack_process (int nframes)
             memset (q, 0, nframes * sizeof (float));
             p = q;
         }
-        filters [i].process (nframes, p, q);
+        F [k] = filters + i;
+        src [k] = p;
+        dst [k++] = q;
     }
+    Bp6filter::process_multi (simd, nframes, k, F, src, dst);
     return 0;
 }

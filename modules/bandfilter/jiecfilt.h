@@ -34,6 +34,7 @@ public:
     std::atomic<int>              inputs [MAXCHAN];
     // Process thread only.
     Bp6filter        filters [MAXCHAN];
+    int              simd;      // vector instructions, chosen when built
 
 private:
 

@@ -3,6 +3,7 @@
 #include <math.h>
 #include <string.h>
 #include "jbw8filt.h"
+#include "filters/simdlevel.h"
 
 
 Jbw8chan::Jbw8chan (void) :
@@ -23,7 +24,8 @@ static int clamp_count (int n)
 
 
 Jbw8filt::Jbw8filt (const char *client_name, const char *server_name, int ninp_, int nout_) :
-    chans (nullptr)
+    chans (nullptr),
+    simd (simd_level ())
 {
     ninp_ = clamp_count (ninp_);
     nout_ = clamp_count (nout_);
@@ -61,7 +63,12 @@ void Jbw8filt::set_filter (int inp, int out, float hpf, float lpf)
 
 int Jbw8filt::jack_process (int nframes)
 {
-    float  *inp [MAXCHAN], *out [MAXCHAN];
+    float        *inp [MAXCHAN], *out [MAXCHAN];
+    // Outputs by filter kind (high-pass, low-pass, both), run side by side.
+    Bw8filter    *hp [3][MAXCHAN], *lp [3][MAXCHAN];
+    const float  *src [3][MAXCHAN];
+    float        *dst [3][MAXCHAN];
+    int           cnt [3] = { 0, 0, 0 };
 
     if (state < PROCESS) return 0;
     get_inp_buffers (nframes, inp, ninp);
@@ -99,12 +106,15 @@ int Jbw8filt::jack_process (int nframes)
             if (p != q) memcpy (q, p, nframes * sizeof (float));
             continue;
         }
-        switch (C->flags)
-        {
-        case 1: C->hipass.prochighpass (nframes, p, q, 1.0f); break;
-        case 2: C->lopass.proclowpass (nframes, p, q, 1.0f); break;
-        default: Bw8filter::procbandpass (C->hipass, C->lopass, nframes, p, q);
-        }
+        const int m = C->flags - 1;
+        hp [m][cnt [m]] = &C->hipass;
+        lp [m][cnt [m]] = &C->lopass;
+        src [m][cnt [m]] = p;
+        dst [m][cnt [m]++] = q;
+    }
+    for (int m = 0; m < 3; m++)
+    {
+        Bw8filter::process_multi (simd, m + 1, nframes, cnt [m], hp [m], lp [m], src [m], dst [m]);
     }
     return 0;
 }

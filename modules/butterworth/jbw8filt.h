@@ -46,6 +46,7 @@ public:
     void set_filter (int inp, int out, float hpf, float lpf);
 
     Jbw8chan  *chans;   // nout of them; null until created
+    int        simd;    // vector instructions, chosen when built
 
 private:
 

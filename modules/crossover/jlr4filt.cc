@@ -3,6 +3,7 @@
 #include <math.h>
 #include <string.h>
 #include "jlr4filt.h"
+#include "filters/simdlevel.h"
 
 
 Jlr4chan::Jlr4chan (void) :
@@ -23,7 +24,8 @@ static int clamp_count (int n)
 
 Jlr4filt::Jlr4filt (const char *client_name, const char *server_name, int ninp_, int nout_, float maxdel) :
     chans (nullptr),
-    maxdelay (0)
+    maxdelay (0),
+    simd (simd_level ())
 {
     ninp_ = clamp_count (ninp_);
     nout_ = clamp_count (nout_);
@@ -94,7 +96,12 @@ void Jlr4filt::set_gain (int out, float g)
 
 int Jlr4filt::jack_process (int nframes)
 {
-    float  *inp [MAXCHAN], *out [MAXCHAN];
+    float        *inp [MAXCHAN], *out [MAXCHAN];
+    // Outputs by filter kind (high-pass, low-pass, both), run side by side.
+    Lr4filter    *hp [3][MAXCHAN], *lp [3][MAXCHAN];
+    const float  *src [3][MAXCHAN];
+    float        *dst [3][MAXCHAN];
+    int           cnt [3] = { 0, 0, 0 };
 
     if (state < PROCESS) return 0;
     get_inp_buffers (nframes, inp, ninp);
@@ -140,12 +147,22 @@ int Jlr4filt::jack_process (int nframes)
             C->dline.write (p);
             p = C->dline.readp (d);
         }
-        switch (C->flags)
-        {
-        case 1: C->hipass.process_hipass (nframes, p, q); break;
-        case 2: C->lopass.process_lopass (nframes, p, q); break;
-        default: Lr4filter::process_band (C->hipass, C->lopass, nframes, p, q);
-        }
+        const int m = C->flags - 1;
+        hp [m][cnt [m]] = &C->hipass;
+        lp [m][cnt [m]] = &C->lopass;
+        src [m][cnt [m]] = p;
+        dst [m][cnt [m]++] = q;
+    }
+    for (int m = 0; m < 3; m++)
+    {
+        Lr4filter::process_multi (simd, m + 1, nframes, cnt [m], hp [m], lp [m], src [m], dst [m]);
+    }
+    if (nframes <= 0) return 0;
+    for (int i = 0; i < nout; i++)
+    {
+        Jlr4chan *C = chans + i;
+        float *q = out [i];
+        if (!q || !C->flags) continue;
         float g = C->gain.load (std::memory_order_relaxed);
         if (g != 1.0f) for (int k = 0; k < nframes; k++) q [k] *= g;
     }

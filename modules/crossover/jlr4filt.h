@@ -57,6 +57,7 @@ public:
 
     Jlr4chan  *chans;      // nout of them; null until created
     int        maxdelay;   // largest delay in samples
+    int        simd;       // vector instructions, chosen when built
 
 private:
 

@@ -4,6 +4,7 @@
 #include <string.h>
 #include "jparameq.h"
 #include "filters/stepgrid.h"
+#include "filters/simdlevel.h"
 
 
 // Publishes a change: the values are written, then the counter with release
@@ -17,7 +18,8 @@ static void request (std::atomic<uint16_t> &count)
 Jparameq::Jparameq (const char *client_name, const char *server_name, int nchan, const char *sections_) :
     step_len (0),
     step_left (0),
-    nsect (0)
+    nsect (0),
+    simd (simd_level ())
 {
     for (int i = 0; i < MAXSECT; i++) sections [i] = nullptr;
     if (nchan < 0) nchan = 0;
@@ -104,16 +106,14 @@ void Jparameq::set_gain (float gain_db)
 int Jparameq::jack_process (int nframes)
 {
     float  *inp [MAXCHAN], *out [MAXCHAN];
-    int     chan [MAXCHAN];
-    int     n = 0;
+    int     n = ninp;
 
     if (state < PROCESS) return 0;
     get_inp_buffers (nframes, inp, ninp);
     get_out_buffers (nframes, out, nout);
     if (nframes <= 0) return 0;
     // Every channel runs: a deleted port reads as silence or writes to
-    // scratch (see get_inp_buffers). chan maps channels to filter states.
-    for (n = 0; n < ninp; n++) chan [n] = n;
+    // scratch (see get_inp_buffers).
     step_grid (nframes, step_len, step_left, [&] (bool begin, int off, int k)
     {
         float *ip [MAXCHAN], *op [MAXCHAN];
@@ -127,11 +127,7 @@ int Jparameq::jack_process (int nframes)
             ip [i] = inp [i] + off;
             op [i] = out [i] + off;
         }
-        eqgain.process (k, n, ip, op);
-        for (int j = 0; j < nsect; j++)
-        {
-            if (sections [j]->mode) sections [j]->process1 (k, n, op, chan);
-        }
+        Svparam2::process_multi (simd, eqgain, sections, nsect, k, n, ip, op);
     });
     return 0;
 }

@@ -32,6 +32,7 @@ public:
     int        nsect;
     Eqgain     eqgain;
     Svparam2  *sections [MAXSECT];   // owned; null until created
+    int        simd;                 // vector instructions, chosen when built
 
 private:
 

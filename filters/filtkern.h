@@ -1,0 +1,438 @@
+// Lane kernels of the crossover, Butterworth and band filters and of the
+// equaliser: each runs the plain code's recursion of its class on a group of
+// channels, one channel per lane. Included by filtlanes_avx2.cc and
+// filtlanes_avx512.cc after lanes.h, inside their namespace.
+
+
+// ---- Lr4filter: MODE 1 high-pass, 2 low-pass, 3 high-pass then low-pass.
+
+template <int NL_, int MODE>
+struct Lr4lanes
+{
+    enum { NL = NL_, NV = NL_ / W };
+
+    Lr4filter *const *hp;
+    Lr4filter *const *lp;
+    vf g [NV], b0 [NV], b1 [NV], b2 [NV], b3 [NV];
+    vf a0 [NV], a1 [NV], a2 [NV], a3 [NV], k1 [NV], k2 [NV];
+    vf h1 [NV], h2 [NV], h3 [NV], h4 [NV];
+    vf l1 [NV], l2 [NV], l3 [NV], l4 [NV];
+
+    void load (int c0, int nl)
+    {
+        if (MODE & 1)
+        {
+            Lr4filter *const *F = hp + c0;
+            gather <NV> (g,  nl, [&] (int j) -> float & { return F [j]->g; });
+            gather <NV> (b0, nl, [&] (int j) -> float & { return F [j]->a0; });
+            gather <NV> (b1, nl, [&] (int j) -> float & { return F [j]->a1; });
+            gather <NV> (b2, nl, [&] (int j) -> float & { return F [j]->a2; });
+            gather <NV> (b3, nl, [&] (int j) -> float & { return F [j]->a3; });
+            gather <NV> (h1, nl, [&] (int j) -> float & { return F [j]->s1; });
+            gather <NV> (h2, nl, [&] (int j) -> float & { return F [j]->s2; });
+            gather <NV> (h3, nl, [&] (int j) -> float & { return F [j]->s3; });
+            gather <NV> (h4, nl, [&] (int j) -> float & { return F [j]->s4; });
+        }
+        if (MODE & 2)
+        {
+            Lr4filter *const *F = lp + c0;
+            gather <NV> (a0, nl, [&] (int j) -> float & { return F [j]->a0; });
+            gather <NV> (a1, nl, [&] (int j) -> float & { return F [j]->a1; });
+            gather <NV> (a2, nl, [&] (int j) -> float & { return F [j]->a2; });
+            gather <NV> (a3, nl, [&] (int j) -> float & { return F [j]->a3; });
+            gather <NV> (l1, nl, [&] (int j) -> float & { return F [j]->s1; });
+            gather <NV> (l2, nl, [&] (int j) -> float & { return F [j]->s2; });
+            gather <NV> (l3, nl, [&] (int j) -> float & { return F [j]->s3; });
+            gather <NV> (l4, nl, [&] (int j) -> float & { return F [j]->s4; });
+            const vf q = vf_set (0.25f);
+            for (int i = 0; i < NV; i++)
+            {
+                k1 [i] = a0 [i] * a1 [i] * q;
+                k2 [i] = a2 [i] * a3 [i] * q;
+            }
+        }
+    }
+
+    void save (int c0, int nl)
+    {
+        if (MODE & 1)
+        {
+            Lr4filter *const *F = hp + c0;
+            scatter <NV> (h1, nl, [&] (int j) -> float & { return F [j]->s1; });
+            scatter <NV> (h2, nl, [&] (int j) -> float & { return F [j]->s2; });
+            scatter <NV> (h3, nl, [&] (int j) -> float & { return F [j]->s3; });
+            scatter <NV> (h4, nl, [&] (int j) -> float & { return F [j]->s4; });
+        }
+        if (MODE & 2)
+        {
+            Lr4filter *const *F = lp + c0;
+            scatter <NV> (l1, nl, [&] (int j) -> float & { return F [j]->s1; });
+            scatter <NV> (l2, nl, [&] (int j) -> float & { return F [j]->s2; });
+            scatter <NV> (l3, nl, [&] (int j) -> float & { return F [j]->s3; });
+            scatter <NV> (l4, nl, [&] (int j) -> float & { return F [j]->s4; });
+        }
+    }
+
+    void run (int m, float *L)
+    {
+        const vf e = vf_set (1e-20f);
+        for (int n = 0; n < m; n++)
+        {
+            for (int i = 0; i < NV; i++)
+            {
+                float *p = L + n * NL + i * W;
+                vf x = vf_load (p);
+                if (MODE & 1)
+                {
+                    vf u1 = g [i] * x - ((h1 [i] + h2 [i]) + e);
+                    vf u2 = u1 - ((h3 [i] + h4 [i]) + e);
+                    h2 [i] = h2 [i] + b1 [i] * h1 [i];
+                    h1 [i] = h1 [i] + b0 [i] * u1;
+                    h4 [i] = h4 [i] + b3 [i] * h3 [i];
+                    h3 [i] = h3 [i] + b2 [i] * u2;
+                    x = u2;
+                }
+                if (MODE & 2)
+                {
+                    vf v1 = x - ((l1 [i] + l2 [i]) + e);
+                    l2 [i] = l2 [i] + a1 [i] * l1 [i];
+                    l1 [i] = l1 [i] + a0 [i] * v1;
+                    vf y1 = k1 [i] * v1 + l2 [i];
+                    vf v2 = y1 - ((l3 [i] + l4 [i]) + e);
+                    l4 [i] = l4 [i] + a3 [i] * l3 [i];
+                    l3 [i] = l3 [i] + a2 [i] * v2;
+                    x = k2 [i] * v2 + l4 [i];
+                }
+                vf_store (p, x);
+            }
+        }
+    }
+};
+
+
+void lr4_multi (int mode, int n, int nch, Lr4filter *const *hp, Lr4filter *const *lp,
+                const float *const *inp, float *const *out)
+{
+    switch (mode)
+    {
+    case 1: { Lr4lanes <16, 1> k; k.hp = hp; k.lp = lp; run_lanes (k, n, nch, inp, out); break; }
+    case 2: { Lr4lanes <16, 2> k; k.hp = hp; k.lp = lp; run_lanes (k, n, nch, inp, out); break; }
+    case 3: { Lr4lanes <16, 3> k; k.hp = hp; k.lp = lp; run_lanes (k, n, nch, inp, out); break; }
+    }
+}
+
+
+// ---- Bw8filter: MODE 1 high-pass, 2 low-pass, 3 band-pass (gain 1).
+
+template <int NL_, int MODE>
+struct Bw8lanes
+{
+    enum { NL = NL_, NV = NL_ / W };
+
+    Bw8filter *const *hp;
+    Bw8filter *const *lp;
+    vf G [NV];
+    vf hc [8][NV], hs [8][NV];
+    vf lc [8][NV], lk [4][NV], ls [8][NV];
+
+    void load (int c0, int nl)
+    {
+        if (MODE & 1)
+        {
+            Bw8filter *const *F = hp + c0;
+            gather <NV> (G, nl, [&] (int j) -> float & { return F [j]->g; });
+            for (int r = 0; r < 8; r++)
+            {
+                gather <NV> (hc [r], nl, [&] (int j) -> float & { return F [j]->c [r]; });
+                gather <NV> (hs [r], nl, [&] (int j) -> float & { return F [j]->s [r]; });
+            }
+        }
+        if (MODE & 2)
+        {
+            Bw8filter *const *F = lp + c0;
+            for (int r = 0; r < 8; r++)
+            {
+                gather <NV> (lc [r], nl, [&] (int j) -> float & { return F [j]->c [r]; });
+                gather <NV> (ls [r], nl, [&] (int j) -> float & { return F [j]->s [r]; });
+            }
+            for (int r = 0; r < 4; r++) gather <NV> (lk [r], nl, [&] (int j) -> float & { return F [j]->k [r]; });
+        }
+    }
+
+    void save (int c0, int nl)
+    {
+        if (MODE & 1)
+        {
+            Bw8filter *const *F = hp + c0;
+            for (int r = 0; r < 8; r++) scatter <NV> (hs [r], nl, [&] (int j) -> float & { return F [j]->s [r]; });
+        }
+        if (MODE & 2)
+        {
+            Bw8filter *const *F = lp + c0;
+            for (int r = 0; r < 8; r++) scatter <NV> (ls [r], nl, [&] (int j) -> float & { return F [j]->s [r]; });
+        }
+    }
+
+    void run (int m, float *L)
+    {
+        const vf e = vf_set (1e-20f);
+        for (int n = 0; n < m; n++)
+        {
+            for (int i = 0; i < NV; i++)
+            {
+                float *p = L + n * NL + i * W;
+                vf h = vf_load (p);
+                if (MODE & 1)
+                {
+                    h = G [i] * h;
+                    for (int r = 0; r < 8; r += 2)
+                    {
+                        vf &a = hs [r][i], &b = hs [r + 1][i];
+                        vf y = h - ((b + a) + e);
+                        b = b + hc [r + 1][i] * a;
+                        a = a + hc [r][i] * y;
+                        h = y;
+                    }
+                }
+                if (MODE & 2)
+                {
+                    for (int r = 0; r < 8; r += 2)
+                    {
+                        vf &a = ls [r][i], &b = ls [r + 1][i];
+                        vf y = h - ((b + a) + e);
+                        b = b + lc [r + 1][i] * a;
+                        a = a + lc [r][i] * y;
+                        h = lk [r / 2][i] * y + b;
+                    }
+                }
+                vf_store (p, h);
+            }
+        }
+    }
+};
+
+
+void bw8_multi (int mode, int n, int nch, Bw8filter *const *hp, Bw8filter *const *lp,
+                const float *const *inp, float *const *out)
+{
+    switch (mode)
+    {
+    case 1: { Bw8lanes <16, 1> k; k.hp = hp; k.lp = lp; run_lanes (k, n, nch, inp, out); break; }
+    case 2: { Bw8lanes <16, 2> k; k.hp = hp; k.lp = lp; run_lanes (k, n, nch, inp, out); break; }
+    case 3: { Bw8lanes <16, 3> k; k.hp = hp; k.lp = lp; run_lanes (k, n, nch, inp, out); break; }
+    }
+}
+
+
+// ---- Bp6filter, in doubles: FORM2 false for forms 0 and 1 (three
+// sections), true for form 2 (two sections).
+
+template <int NL_, bool FORM2>
+struct Bp6lanes
+{
+    enum { NL = NL_, NV = NL_ / DW };
+
+    Bp6filter *const *F;
+    vd c [6][NV], gain [NV], k [NV];
+    vd s [6][NV];
+
+    void load (int c0, int nl)
+    {
+        Bp6filter *const *f = F + c0;
+        double t;
+        for (int r = 0; r < 6; r++)
+        {
+            gatherd <NV> (c [r], nl, [&] (int j) -> double & { t = (&f [j]->param->c1) [r]; return t; });
+            gatherd <NV> (s [r], nl, [&] (int j) -> double & { return (&f [j]->z1) [r]; });
+        }
+        gatherd <NV> (gain, nl, [&] (int j) -> double & { t = f [j]->param->gain; return t; });
+        gatherd <NV> (k, nl, [&] (int j) -> double & { t = (f [j]->param->form == 1) ? 0.0 : 2.0; return t; });
+    }
+
+    void save (int c0, int nl)
+    {
+        Bp6filter *const *f = F + c0;
+        for (int r = 0; r < 6; r++) scatterd <NV> (s [r], nl, [&] (int j) -> double & { return (&f [j]->z1) [r]; });
+    }
+
+    void run (int m, float *L)
+    {
+        const vd e = vd_set ((double) 1e-40f);
+        const vd two = vd_set (2.0);
+        for (int n = 0; n < m; n++)
+        {
+            for (int i = 0; i < NV; i++)
+            {
+                float *p = L + n * NL + i * DW;
+                vd x = vd_loadf (p);
+                vd &s1 = s [0][i], &s2 = s [1][i], &s3 = s [2][i], &s4 = s [3][i], &s5 = s [4][i], &s6 = s [5][i];
+                if (FORM2)
+                {
+                    vd e1 = x - ((c [0][i] * s1 + c [1][i] * s2) + e);
+                    vd e2 = e1 - ((c [2][i] * s3 + c [3][i] * s4) + e);
+                    s4 = s4 + s3; s3 = s3 + e2; s2 = s2 + s1; s1 = s1 + e1;
+                    vd_storef (p, gain [i] * e2);
+                }
+                else
+                {
+                    vd e1 = x - ((c [0][i] * s1 + c [1][i] * s2) + e);
+                    vd e2 = (two * s1 + e1) - ((c [2][i] * s3 + c [3][i] * s4) + e);
+                    vd e3 = (two * s3 + e2) - ((c [4][i] * s5 + c [5][i] * s6) + e);
+                    vd y = k [i] * s5 + e3;
+                    s6 = s6 + s5; s5 = s5 + e3; s4 = s4 + s3; s3 = s3 + e2; s2 = s2 + s1; s1 = s1 + e1;
+                    vd_storef (p, gain [i] * y);
+                }
+            }
+        }
+    }
+};
+
+
+void bp6_multi (int n, int nch, Bp6filter *const *F, const float *const *inp, float *const *out)
+{
+    Bp6filter *f0 [100], *f2 [100];
+    const float *i0 [100], *i2 [100];
+    float *o0 [100], *o2 [100];
+    int n0 = 0, n2 = 0;
+
+    for (int i = 0; i < nch && i < 100; i++)
+    {
+        if (F [i]->param->form == 2)
+        {
+            f2 [n2] = F [i]; i2 [n2] = inp [i]; o2 [n2++] = out [i];
+        }
+        else
+        {
+            f0 [n0] = F [i]; i0 [n0] = inp [i]; o0 [n0++] = out [i];
+        }
+    }
+    if (n0) { Bp6lanes <16, false> k; k.F = f0; run_lanes (k, n, n0, i0, o0); }
+    if (n2) { Bp6lanes <16, true> k; k.F = f2; run_lanes (k, n, n2, i2, o2); }
+}
+
+
+// ---- Equaliser: the make-up gain, then every active section, in doubles.
+
+template <int NL_>
+struct Eqlanes
+{
+    enum { NL = NL_, NV = NL_ / DW, MAXS = 8 };
+
+    Eqgain            *G;
+    Svparam2 *const   *S;      // the active sections
+    int                ns;
+    float              g;      // make-up gain ramp, restarted for each group
+    double             a [MAXS][5];
+    vd                 s1 [MAXS][NV], s2 [MAXS][NV];
+
+    void load (int c0, int nl)
+    {
+        g = G->gain_cur;
+        for (int k = 0; k < ns; k++)
+        {
+            const Svparam2 *P = S [k];
+            a [k][0] = P->c0; a [k][1] = P->c1; a [k][2] = P->c2; a [k][3] = P->c3; a [k][4] = P->c4;
+            gatherd <NV> (s1 [k], nl, [&] (int j) -> double & { return S [k]->z1 [c0 + j]; });
+            gatherd <NV> (s2 [k], nl, [&] (int j) -> double & { return S [k]->z2 [c0 + j]; });
+        }
+    }
+
+    void save (int c0, int nl)
+    {
+        for (int k = 0; k < ns; k++)
+        {
+            scatterd <NV> (s1 [k], nl, [&] (int j) -> double & { return S [k]->z1 [c0 + j]; });
+            scatterd <NV> (s2 [k], nl, [&] (int j) -> double & { return S [k]->z2 [c0 + j]; });
+        }
+    }
+
+    template <bool INTERP>
+    void section (int k, int m, float *L)
+    {
+        const Svparam2 *P = S [k];
+        double a0 = a [k][0], a1 = a [k][1], a2 = a [k][2], a3 = a [k][3], a4 = a [k][4];
+        vd A0 = vd_set (a0), A1 = vd_set (a1), A2 = vd_set (a2), A3 = vd_set (a3), A4 = vd_set (a4);
+        const vd e = vd_set (1e-15);
+        vd *z1 = s1 [k], *z2 = s2 [k];
+        for (int n = 0; n < m; n++)
+        {
+            if (INTERP)
+            {
+                a0 += P->dc0; a1 += P->dc1; a2 += P->dc2; a3 += P->dc3; a4 += P->dc4;
+                A0 = vd_set (a0); A1 = vd_set (a1); A2 = vd_set (a2); A3 = vd_set (a3); A4 = vd_set (a4);
+            }
+            for (int i = 0; i < NV; i++)
+            {
+                float *p = L + n * NL + i * DW;
+                vd x = vd_loadf (p);
+                vd d = x - z1 [i] - z2 [i];
+                vd_storef (p, ((A0 * d + x) + A1 * z1 [i]) + A2 * z2 [i]);
+                z2 [i] = z2 [i] + (A4 * z1 [i] + e);
+                z1 [i] = z1 [i] + (A3 * d + e);
+            }
+        }
+        if (INTERP)
+        {
+            a [k][0] = a0; a [k][1] = a1; a [k][2] = a2; a [k][3] = a3; a [k][4] = a4;
+        }
+    }
+
+    void run (int m, float *L)
+    {
+        if (G->mode == 1)
+        {
+            const vf v = vf_set (G->gain_cur);
+            for (int n = 0; n < m * NL; n += W) vf_store (L + n, v * vf_load (L + n));
+        }
+        else if (G->mode == 2)
+        {
+            for (int n = 0; n < m; n++)
+            {
+                g += G->gain_inc;
+                const vf v = vf_set (g);
+                for (int i = 0; i < NL; i += W) vf_store (L + n * NL + i, v * vf_load (L + n * NL + i));
+            }
+        }
+        for (int k = 0; k < ns; k++)
+        {
+            if (S [k]->mode == 2) section <true> (k, m, L);
+            else section <false> (k, m, L);
+        }
+    }
+};
+
+
+// After the last group: the ramps' end values, the same in every group.
+static void eq_finish (Eqgain *G, Svparam2 *const *S, int ns, float g, const double (*a) [5])
+{
+    if (G->mode == 2) G->gain_cur = g;
+    for (int k = 0; k < ns; k++)
+    {
+        Svparam2 *P = S [k];
+        if (P->mode != 2) continue;
+        P->c0 = (float) a [k][0];
+        P->c1 = (float) a [k][1];
+        P->c2 = (float) a [k][2];
+        P->c3 = (float) a [k][3];
+        P->c4 = (float) a [k][4];
+    }
+}
+
+
+void eq_multi (Eqgain *G, Svparam2 *const *S, int ns, int n, int nch, const float *const *inp, float *const *out)
+{
+    if (nch >= 32)
+    {
+        Eqlanes <32> k;
+        k.G = G; k.S = S; k.ns = ns;
+        run_lanes (k, n, nch, inp, out);
+        eq_finish (G, S, ns, k.g, k.a);
+    }
+    else
+    {
+        Eqlanes <16> k;
+        k.G = G; k.S = S; k.ns = ns;
+        run_lanes (k, n, nch, inp, out);
+        eq_finish (G, S, ns, k.g, k.a);
+    }
+}
