@@ -1,17 +1,23 @@
-// Cost of the filters in ns per channel-sample (and per second-order section
-// and sample): an 8-section equaliser steady and while ramping, a crossover
-// output with both filters, a Butterworth band-pass, an octave band filter;
-// one channel and many. bench/filters_sosfilt.py times scipy.signal.sosfilt
-// on the same numbers of sections for comparison.
+// Cost of the multichannel filters per channel, second-order section and
+// sample, at every vector level this processor has (scalar, avx2, avx512),
+// for 1, 16 and 64 channels in periods of 256 samples, the way the clients
+// call them (process_multi, out of place); and the latency bound of one
+// section's recursion: one loop-carried chain of a multiply and four adds,
+// the path every section here has from its state back to its state.
+// bench/filters_sosfilt.py runs this and scipy.signal.sosfilt in one run and
+// prints the ratios.
 //   cmake -S . -B build/bench -DVESK_BENCH=ON -DVESK_MODULES=OFF && cmake --build build/bench
-//   build/bench/bench/filters_bench
+//   build/bench/bench/filters_bench            (a table)
+//   build/bench/bench/filters_bench raw        (one line per figure)
 
-#include <chrono>
+#include <time.h>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <vector>
+#include "filters/simdlevel.h"
 #include "filters/eqgain.h"
 #include "filters/svparam2.h"
 #include "filters/stepgrid.h"
@@ -21,36 +27,49 @@
 
 namespace {
 
+// Time this thread ran: on a machine shared with other work, time spent
+// waiting for a core is not counted.
+double now_ns (void)
+{
+    timespec t;
+    clock_gettime (CLOCK_THREAD_CPUTIME_ID, &t);
+    return 1e9 * t.tv_sec + t.tv_nsec;
+}
 const int FSIZE = 256;
-const long TOTAL = 40000000L;    // channel-samples per measurement
+const long TOTAL = 20000000L;    // channel-samples per measurement
 
 struct Buffers
 {
-    Buffers (int nchan) : data (nchan, std::vector<float> (FSIZE)), ptr (nchan)
+    Buffers (int nchan) : x (nchan, std::vector<float> (FSIZE)), y (nchan, std::vector<float> (FSIZE)), ip (nchan), op (nchan)
     {
-        for (int i = 0; i < nchan; i++) ptr [i] = data [i].data ();
+        for (int i = 0; i < nchan; i++)
+        {
+            for (int n = 0; n < FSIZE; n++) x [i][n] = 0.3f * sinf (0.01f * n + i);
+            ip [i] = x [i].data ();
+            op [i] = y [i].data ();
+        }
     }
-    void fill (long k)
-    {
-        for (size_t i = 0; i < data.size (); i++)
-            for (int n = 0; n < FSIZE; n++) data [i][n] = 0.3f * sinf (0.01f * (n + k * FSIZE) + i);
-    }
-    std::vector<std::vector<float>> data;
-    std::vector<float *> ptr;
+    std::vector<std::vector<float>> x, y;
+    std::vector<float *> ip, op;
 };
 
-// Runs period (k) over nchan channels; returns ns per channel-sample.
-double timeit (int nchan, const std::function<void (long)> &period)
+// Runs period () over nchan channels, best of 3; returns ns per channel-sample.
+double timeit (int nchan, const std::function<void (void)> &period)
 {
-    for (long k = 0; k < 50; k++) period (k);
+    for (long k = 0; k < 50; k++) period ();
     long periods = TOTAL / ((long) nchan * FSIZE);
-    auto t0 = std::chrono::steady_clock::now ();
-    for (long k = 0; k < periods; k++) period (k);
-    auto t1 = std::chrono::steady_clock::now ();
-    return std::chrono::duration<double, std::nano> (t1 - t0).count () / ((double) periods * nchan * FSIZE);
+    double best = 1e30;
+    for (int r = 0; r < 3; r++)
+    {
+        double t0 = now_ns ();
+        for (long k = 0; k < periods; k++) period ();
+        double t = now_ns () - t0;
+        if (t < best) best = t;
+    }
+    return best / ((double) periods * nchan * FSIZE);
 }
 
-double equaliser (int nchan, bool ramping)
+double equaliser (int level, int nchan, bool ramping)
 {
     const int step = 480;
     Eqgain G;
@@ -58,22 +77,23 @@ double equaliser (int nchan, bool ramping)
     G.gain = 0.9f;
     G.req_count++;
     std::vector<std::unique_ptr<Svparam2>> S;
+    Svparam2 *P [8];
     const char types [8] = { 0, 2, 3, 4, 2, 3, 4, 1 };
     for (int i = 0; i < 8; i++)
     {
         S.emplace_back (new Svparam2 (types [i]));
         S [i]->bypass = false;
         S [i]->setpars (0.002f * (i + 1) * (i + 1), 2.0f, (i == 0 || i == 7) ? 0.5f : 1.0f);
+        P [i] = S [i].get ();
     }
     Buffers B (nchan);
     int left = 0;
     long steps = 0;
-    return timeit (nchan, [&] (long k)
+    return timeit (nchan, [&] ()
     {
-        B.fill (0);
         step_grid (FSIZE, step, left, [&] (bool begin, int off, int n)
         {
-            float *p [100];
+            float *ip [100], *op [100];
             if (begin)
             {
                 // A new gain target every step keeps every section interpolating.
@@ -82,93 +102,138 @@ double equaliser (int nchan, bool ramping)
                 G.prepare (step);
                 for (auto &s : S) s->prepare (step);
             }
-            for (int i = 0; i < nchan; i++) p [i] = B.ptr [i] + off;
-            G.process (n, nchan, p, p);
-            for (auto &s : S) if (s->mode) s->process1 (n, nchan, p);
+            for (int i = 0; i < nchan; i++)
+            {
+                ip [i] = B.ip [i] + off;
+                op [i] = B.op [i] + off;
+            }
+            Svparam2::process_multi (level, G, P, 8, n, nchan, ip, op);
         });
     });
 }
 
-double crossover (int nchan, bool fused)
+double crossover (int level, int nchan, int mode)
 {
     std::vector<Lr4filter> hp (nchan), lp (nchan);
-    for (int i = 0; i < nchan; i++) { hp [i].setpars (0.01f, -6); lp [i].setpars (0.05f, -6); }
-    Buffers B (nchan);
-    return timeit (nchan, [&] (long k)
+    std::vector<Lr4filter *> H (nchan), L (nchan);
+    for (int i = 0; i < nchan; i++)
     {
-        B.fill (0);
-        for (int i = 0; i < nchan; i++)
-        {
-            if (fused) Lr4filter::process_band (hp [i], lp [i], FSIZE, B.ptr [i], B.ptr [i]);
-            else
-            {
-                hp [i].process_hipass (FSIZE, B.ptr [i], B.ptr [i]);
-                lp [i].process_lopass (FSIZE, B.ptr [i], B.ptr [i]);
-            }
-        }
+        hp [i].setpars (0.01f, -6);
+        lp [i].setpars (0.05f, -6);
+        H [i] = &hp [i];
+        L [i] = &lp [i];
+    }
+    Buffers B (nchan);
+    return timeit (nchan, [&] ()
+    {
+        Lr4filter::process_multi (level, mode, FSIZE, nchan, H.data (), L.data (), B.ip.data (), B.op.data ());
     });
 }
 
-double butterworth (int nchan, bool fused)
+double butterworth (int level, int nchan, int mode)
 {
     std::vector<Bw8filter> hp (nchan), lp (nchan);
-    for (int i = 0; i < nchan; i++) { hp [i].init (0.01f); lp [i].init (0.05f); }
-    Buffers B (nchan);
-    return timeit (nchan, [&] (long k)
+    std::vector<Bw8filter *> H (nchan), L (nchan);
+    for (int i = 0; i < nchan; i++)
     {
-        B.fill (0);
-        for (int i = 0; i < nchan; i++)
-        {
-            if (fused) Bw8filter::procbandpass (hp [i], lp [i], FSIZE, B.ptr [i], B.ptr [i]);
-            else
-            {
-                hp [i].prochighpass (FSIZE, B.ptr [i], B.ptr [i], 1.0f);
-                lp [i].proclowpass (FSIZE, B.ptr [i], B.ptr [i], 1.0f);
-            }
-        }
+        hp [i].init (0.01f);
+        lp [i].init (0.05f);
+        H [i] = &hp [i];
+        L [i] = &lp [i];
+    }
+    Buffers B (nchan);
+    return timeit (nchan, [&] ()
+    {
+        Bw8filter::process_multi (level, mode, FSIZE, nchan, H.data (), L.data (), B.ip.data (), B.op.data ());
     });
 }
 
-double bandfilter (int nchan)
+double bandfilter (int level, int nchan)
 {
     std::vector<Bp6filter> F (nchan);
-    for (int i = 0; i < nchan; i++) F [i].setparam (&Oct1filt48.param [5]);
-    Buffers B (nchan);
-    return timeit (nchan, [&] (long k)
+    std::vector<Bp6filter *> P (nchan);
+    for (int i = 0; i < nchan; i++)
     {
-        B.fill (0);
-        for (int i = 0; i < nchan; i++) F [i].process (FSIZE, B.ptr [i], B.ptr [i]);
+        F [i].setparam (&Oct1filt48.param [5]);
+        P [i] = &F [i];
+    }
+    Buffers B (nchan);
+    return timeit (nchan, [&] ()
+    {
+        Bp6filter::process_multi (level, FSIZE, nchan, P.data (), B.ip.data (), B.op.data ());
     });
 }
 
-// Cost of filling the buffers alone, subtracted from every figure.
-double fill_only (int nchan)
+// One section's loop-carried path: s -> x - s -> - t -> a * -> + e -> s +,
+// a multiply and four adds, as in every filter here. ns per iteration.
+template <class T>
+double chain (void)
 {
-    Buffers B (nchan);
-    return timeit (nchan, [&] (long k) { B.fill (0); });
+    volatile T vx = 0.3, vt = 0.01, va = 0.1, ve = 1e-20;
+    const T x = vx, t = vt, a = va, e = ve;
+    const long N = 50000000L;
+    double best = 1e30;
+    T s = 0;
+    for (int r = 0; r < 3; r++)
+    {
+        double t0 = now_ns ();
+        for (long n = 0; n < N; n++) s = s + (a * ((x - s) - t) + e);
+        double d = (now_ns () - t0) / N;
+        if (d < best) best = d;
+    }
+    volatile T sink = s;
+    (void) sink;
+    return best;
 }
 
 }
 
-int main (void)
+
+int main (int ac, char *av [])
 {
-    printf ("%-34s %4s %10s %16s\n", "", "ch", "ns/ch-smp", "ns/section-smp");
+    // Arguments: "raw" for one line per figure, any other word selects the
+    // items whose names contain it.
+    bool raw = false;
+    const char *only = nullptr;
+    for (int i = 1; i < ac; i++)
+    {
+        if (!strcmp (av [i], "raw")) raw = true;
+        else only = av [i];
+    }
+    struct Item { const char *name; int sections; std::function<double (int, int)> run; };
+    const Item items [] =
+    {
+        { "equaliser, 8 sections, steady", 8, [] (int l, int c) { return equaliser (l, c, false); } },
+        { "equaliser, 8 sections, ramping", 8, [] (int l, int c) { return equaliser (l, c, true); } },
+        { "crossover output, hp + lp", 4, [] (int l, int c) { return crossover (l, c, 3); } },
+        { "crossover output, hp", 2, [] (int l, int c) { return crossover (l, c, 1); } },
+        { "butterworth band-pass", 8, [] (int l, int c) { return butterworth (l, c, 3); } },
+        { "butterworth high-pass", 4, [] (int l, int c) { return butterworth (l, c, 1); } },
+        { "octave band filter", 3, [] (int l, int c) { return bandfilter (l, c); } },
+    };
+    const double bf = chain<float> (), bd = chain<double> ();
+    if (raw)
+    {
+        printf ("bound\tfloat\t%.4f\nbound\tdouble\t%.4f\n", bf, bd);
+    }
+    else
+    {
+        printf ("latency bound of one section's recursion: float %.2f ns, double %.2f ns per sample\n\n", bf, bd);
+        printf ("%-34s %4s %8s %10s %16s\n", "", "ch", "level", "ns/ch-smp", "ns/ch-sect-smp");
+    }
     for (int nchan : { 1, 16, 64 })
     {
-        double f0 = fill_only (nchan);
-        struct Row { const char *name; int sections; double ns; };
-        Row rows [] =
+        for (const Item &it : items)
         {
-            { "equaliser, 8 sections, steady", 8, equaliser (nchan, false) - f0 },
-            { "equaliser, 8 sections, ramping", 8, equaliser (nchan, true) - f0 },
-            { "crossover output, hp + lp", 4, crossover (nchan, true) - f0 },
-            { "  (one filter after the other)", 4, crossover (nchan, false) - f0 },
-            { "butterworth band-pass", 8, butterworth (nchan, true) - f0 },
-            { "  (one filter after the other)", 8, butterworth (nchan, false) - f0 },
-            { "octave band filter", 3, bandfilter (nchan) - f0 },
-        };
-        for (const Row &r : rows)
-            printf ("%-34s %4d %10.2f %16.2f\n", r.name, nchan, r.ns, r.ns / r.sections);
+            if (only && !strstr (it.name, only)) continue;
+            for (int level = SIMD_SCALAR; level <= simd_supported (); level++)
+            {
+                double ns = it.run (level, nchan);
+                if (raw) printf ("%s\t%d\t%d\t%s\t%.4f\n", it.name, it.sections, nchan, simd_name (level), ns / it.sections);
+                else printf ("%-34s %4d %8s %10.2f %16.3f\n", it.name, nchan, simd_name (level), ns, ns / it.sections);
+                fflush (stdout);
+            }
+        }
     }
     return 0;
 }

@@ -104,7 +104,8 @@ void Bp6filter::process_multi (int simd, int n, int nch, Bp6filter *const *F, co
     for (int i = 0; i < nch; i++)
     {
         // Filters without a record write zeros; the others go to the lanes.
-        if (simd == SIMD_SCALAR || !F [i]->param) F [i]->process (n, inp [i], out [i]);
+        // One channel alone gains nothing from the lanes.
+        if (simd == SIMD_SCALAR || nch == 1 || !F [i]->param) F [i]->process (n, inp [i], out [i]);
         else
         {
             f [k] = F [i];

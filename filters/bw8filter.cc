@@ -126,7 +126,8 @@ void Bw8filter::process_multi (int simd, int mode, int n, int nch, Bw8filter *co
                                const float *const *inp, float *const *out)
 {
     if (n <= 0 || nch <= 0 || mode < 1 || mode > 3) return;
-    switch (simd)
+    // One channel alone gains nothing from the lanes.
+    if (nch > 1) switch (simd)
     {
     case SIMD_AVX512: vesk_avx512::bw8_multi (mode, n, nch, hp, lp, inp, out); return;
     case SIMD_AVX2: vesk_avx2::bw8_multi (mode, n, nch, hp, lp, inp, out); return;

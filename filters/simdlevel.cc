@@ -11,7 +11,7 @@ int simd_supported (void)
     // These also check that the operating system saves the wider registers.
     __builtin_cpu_init ();
     if (__builtin_cpu_supports ("avx512f")) return SIMD_AVX512;
-    if (__builtin_cpu_supports ("avx2")) return SIMD_AVX2;
+    if (__builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("fma")) return SIMD_AVX2;
 #endif
     return SIMD_SCALAR;
 }

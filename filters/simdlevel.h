@@ -1,6 +1,6 @@
 // Which vector instructions the multichannel filters and meters use: the
 // widest this processor and its operating system support (SSE2 scalar code,
-// AVX2, AVX-512), or a narrower one named by the environment variable
+// AVX2 with FMA, AVX-512), or a narrower one named by the environment variable
 // VESK_SIMD ("scalar", "avx2" or "avx512"), so that every path can be run
 // and compared on one machine. Read when a processing object is built.
 

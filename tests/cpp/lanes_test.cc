@@ -2,7 +2,9 @@
 // channel: every level this processor has, channel counts that fill whole
 // vectors and counts that do not, blocks that do not divide the signal, and
 // settings that differ from channel to channel. The lanes do the plain
-// code's arithmetic in the same order, so the outputs must be identical.
+// code's arithmetic in the same order, so the outputs must be identical;
+// only the equaliser fuses its multiply-adds, and stays within 1e-6 of each
+// channel's peak.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -78,6 +80,25 @@ void expect_same (const Chans &a, const Chans &b, const char *what, int level, i
             {
                 ADD_FAILURE () << what << " " << simd_name (level) << ", " << nch << " channels: channel "
                                << c << " sample " << n << ": " << b [c][n] << " against " << a [c][n];
+                return;
+            }
+        }
+    }
+}
+
+void expect_close (const Chans &a, const Chans &b, const char *what, int level, int nch)
+{
+    for (size_t c = 0; c < a.size (); c++)
+    {
+        float peak = 0;
+        for (float v : a [c]) peak = std::max (peak, std::fabs (v));
+        for (int n = 0; n < LEN; n++)
+        {
+            if (!(std::fabs (a [c][n] - b [c][n]) <= 1e-6f * peak))
+            {
+                ADD_FAILURE () << what << " " << simd_name (level) << ", " << nch << " channels: channel "
+                               << c << " sample " << n << ": " << b [c][n] << " against " << a [c][n]
+                               << " (peak " << peak << ")";
                 return;
             }
         }
@@ -249,7 +270,7 @@ TEST (Lanes, EqualiserWhileRamping)
             });
         };
         Chans ref = run (SIMD_SCALAR);
-        for (int level : wide_levels ()) expect_same (ref, run (level), "equaliser", level, nch);
+        for (int level : wide_levels ()) expect_close (ref, run (level), "equaliser", level, nch);
     }
 }
 
