@@ -158,7 +158,9 @@ static inline void from_lanes (float *const *q, int m, const float *L)
 // takes the states and coefficients of channels c0 .. c0 + nl - 1 into
 // lanes (the lanes past nl, if any, run on zeros into scratch), K::run
 // (m, L) filters m rows of the lane buffer in place, K::save (c0, nl)
-// stores the states back. inp [i] may equal out [i].
+// stores the states back. inp [i] may equal out [i]; a null input reads as
+// silence, a null output is not written, and a null out skips the writing
+// altogether (for meters).
 template <class K>
 static void run_lanes (K &k, int nframes, int nch, const float *const *inp, float *const *out)
 {
@@ -177,12 +179,12 @@ static void run_lanes (K &k, int nframes, int nch, const float *const *inp, floa
             const int m = (nframes - off < CHUNK) ? nframes - off : CHUNK;
             for (int j = 0; j < NL; j++)
             {
-                ip [j] = (j < nl) ? inp [c0 + j] + off : lane_zeros;
-                op [j] = (j < nl) ? out [c0 + j] + off : scratch;
+                ip [j] = (j < nl && inp [c0 + j]) ? inp [c0 + j] + off : lane_zeros;
+                op [j] = (j < nl && out && out [c0 + j]) ? out [c0 + j] + off : scratch;
             }
             to_lanes <NL> (ip, m, L);
             k.run (m, L);
-            from_lanes <NL> (op, m, L);
+            if (out) from_lanes <NL> (op, m, L);
         }
         k.save (c0, nl);
     }

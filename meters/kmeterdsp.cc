@@ -2,6 +2,8 @@
 
 #include <math.h>
 #include "kmeterdsp.h"
+#include "meterlanes.h"
+#include "filters/simdlevel.h"
 
 
 Kmeterdsp::Kmeterdsp (void) :
@@ -32,11 +34,17 @@ void Kmeterdsp::init (int fsamp, int fsize, float hold, float fall_db)
 }
 
 
+void Kmeterdsp::start (void)
+{
+    if (read_flag.exchange (false, std::memory_order_relaxed)) rms.store (0.0f, std::memory_order_relaxed);
+}
+
+
 void Kmeterdsp::process (const float *p, int n)
 {
-    float  x, d, m1, m2, s, smax, r, q, pk;
+    float  x, d, m1, m2, s, smax;
 
-    if (read_flag.exchange (false, std::memory_order_relaxed)) rms.store (0.0f, std::memory_order_relaxed);
+    start ();
     d = dc;
     m1 = ms1;
     m2 = ms2;
@@ -51,9 +59,21 @@ void Kmeterdsp::process (const float *p, int n)
         m1 += wrms * (s - m1);
         m2 += wrms * (m1 - m2);
     }
-    dc = d + 1e-25f;
-    ms1 = m1 + 1e-25f;
-    ms2 = m2 + 1e-25f;
+    dc = d;
+    ms1 = m1;
+    ms2 = m2;
+    finish (smax);
+}
+
+
+void Kmeterdsp::finish (float smax)
+{
+    float  r, q, pk;
+    const float m2 = ms2;
+
+    dc += 1e-25f;
+    ms1 += 1e-25f;
+    ms2 += 1e-25f;
 
     r = sqrtf (2.0f * m2);
     if (r > rms.load (std::memory_order_relaxed)) rms.store (r, std::memory_order_relaxed);
@@ -76,4 +96,26 @@ void Kmeterdsp::read (float *rms_out, float *peak_out)
     *rms_out = rms.load (std::memory_order_relaxed);
     *peak_out = peak.load (std::memory_order_relaxed);
     read_flag.store (true, std::memory_order_relaxed);
+}
+
+
+void Kmeterdsp::process_multi (int simd, Kmeterdsp *const *K, const float *const *p, int nch, int n)
+{
+    float smax [100];
+
+    // One meter alone gains nothing from the lanes.
+    if (simd == SIMD_SCALAR || nch == 1 || nch > 100)
+    {
+        for (int i = 0; i < nch; i++) K [i]->process (p [i], n);
+        return;
+    }
+    if (nch <= 0) return;
+    for (int i = 0; i < nch; i++) K [i]->start ();
+    if (n > 0)
+    {
+        if (simd == SIMD_AVX512) vesk_avx512::kmeter_multi (n, nch, K, p, smax);
+        else vesk_avx2::kmeter_multi (n, nch, K, p, smax);
+    }
+    else for (int i = 0; i < nch; i++) smax [i] = 0.0f;
+    for (int i = 0; i < nch; i++) K [i]->finish (smax [i]);
 }

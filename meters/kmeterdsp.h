@@ -24,6 +24,10 @@ public:
 
     // One period of n >= 0 samples (process thread); a null p is silence.
     void process (const float *p, int n);
+    // nch meters at once, K [i] on p [i], side by side in vector lanes at
+    // the given level (filters/simdlevel.h): the same results as process,
+    // meter by meter.
+    static void process_multi (int simd, Kmeterdsp *const *K, const float *const *p, int nch, int n);
     // Copies the RMS level (the largest end-of-period value since the last
     // read) and the held peak level out, and asks process to restart the RMS
     // maximum (Python thread).
@@ -47,6 +51,11 @@ public:
     float  fall;    // per-period peak fall factor
 
 private:
+
+    // Start and end of a period around the loop, which leaves its states in
+    // dc, ms1, ms2 and its largest square in smax.
+    void start (void);
+    void finish (float smax);
 
     Kmeterdsp (const Kmeterdsp&) = delete;
     Kmeterdsp& operator= (const Kmeterdsp&) = delete;

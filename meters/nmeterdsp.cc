@@ -2,6 +2,8 @@
 
 #include <string.h>
 #include "nmeterdsp.h"
+#include "meterlanes.h"
+#include "filters/simdlevel.h"
 
 
 Nmeterdsp::Nmeterdsp (void) :
@@ -144,9 +146,15 @@ void Nmeterdsp::apply_detect (int code)
 
 void Nmeterdsp::process (const float *inp, float *out, int n)
 {
-    float  x, z, r;
-
     take_requests ();
+    run (inp, out, n);
+}
+
+
+void Nmeterdsp::run (const float *inp, float *out, int n)
+{
+    float  x, z;
+
     if (n < 0) n = 0;
 
     if (dcfilt)
@@ -184,19 +192,96 @@ void Nmeterdsp::process (const float *inp, float *out, int n)
     case DET_RMS:
     case DET_RMS_SLOW:
         rmsdet.process (n, out);
-        r = rmsdet.reading ();
         break;
     case DET_VUM:
     case DET_VUM_SLOW:
         vumdet.process (n, out);
-        r = vumdet.reading ();
         break;
     case DET_ITU468:
         itudet.process (n, out);
-        r = itudet.reading ();
         break;
-    default:
-        r = 0.0f;
     }
-    level.store (r, std::memory_order_relaxed);
+    level.store (reading (), std::memory_order_relaxed);
+}
+
+
+float Nmeterdsp::reading (void) const
+{
+    switch (detect)
+    {
+    case DET_RMS:
+    case DET_RMS_SLOW: return rmsdet.reading ();
+    case DET_VUM:
+    case DET_VUM_SLOW: return vumdet.reading ();
+    case DET_ITU468: return itudet.reading ();
+    default: return 0.0f;
+    }
+}
+
+
+int Nmeterdsp::lane_filter (void) const
+{
+    switch (filter)
+    {
+    case FILT_ENB20K: return enb20k.bad_rate ? -1 : 1;
+    case FILT_IEC_A: return iec_ac.bad_rate ? -1 : 2;
+    case FILT_IEC_C: return iec_ac.bad_rate ? -1 : 3;
+    case FILT_ITU468:
+    case FILT_ITU468_2K: return itu468.bad_rate ? -1 : 4;
+    default: return 0;
+    }
+}
+
+
+int Nmeterdsp::lane_detect (void) const
+{
+    switch (detect)
+    {
+    case DET_RMS:
+    case DET_RMS_SLOW: return 1;
+    case DET_VUM:
+    case DET_VUM_SLOW: return 2;
+    case DET_ITU468: return 3;
+    default: return 0;
+    }
+}
+
+
+void Nmeterdsp::process_multi (int simd, Nmeterdsp *const *M, const float *const *inp, float *const *out,
+                               int nch, int n)
+{
+    // Meters by kind of filter (5) and detector (4).
+    Nmeterdsp   *m [20][100];
+    const float *p [20][100];
+    float       *q [20][100];
+    int          cnt [20] = { 0 };
+
+    // One meter alone gains nothing from the lanes.
+    if (simd == SIMD_SCALAR || nch == 1 || nch > 100 || n <= 0)
+    {
+        for (int i = 0; i < nch; i++) M [i]->process (inp [i], out [i], n);
+        return;
+    }
+    for (int i = 0; i < nch; i++)
+    {
+        Nmeterdsp *D = M [i];
+        D->take_requests ();
+        const int f = D->lane_filter ();
+        if (f < 0)
+        {
+            D->run (inp [i], out [i], n);
+            continue;
+        }
+        const int k = 4 * f + D->lane_detect ();
+        m [k][cnt [k]] = D;
+        p [k][cnt [k]] = inp [i];
+        q [k][cnt [k]++] = out [i];
+    }
+    for (int k = 0; k < 20; k++)
+    {
+        if (!cnt [k]) continue;
+        if (simd == SIMD_AVX512) vesk_avx512::nmeter_multi (k / 4, k % 4, n, cnt [k], m [k], p [k], q [k]);
+        else vesk_avx2::nmeter_multi (k / 4, k % 4, n, cnt [k], m [k], p [k], q [k]);
+        for (int i = 0; i < cnt [k]; i++) m [k][i]->level.store (m [k][i]->reading (), std::memory_order_relaxed);
+    }
 }

@@ -35,6 +35,13 @@ public:
     // Process thread: n >= 0 samples from inp through DC removal and
     // weighting into out (which may be inp), then the detector.
     void process (const float *inp, float *out, int n);
+    // nch meters at once, M [i] from inp [i] to out [i], side by side in
+    // vector lanes at the given level (filters/simdlevel.h), meters with the
+    // same kind of filter and detector together: the same results as
+    // process, meter by meter. An out [i] may be shared by several meters
+    // (a scratch buffer), but no output may be an input.
+    static void process_multi (int simd, Nmeterdsp *const *M, const float *const *inp, float *const *out,
+                               int nch, int n);
 
     // The reading at the end of the last period (any thread).
     float get_level (void) const { return level.load (std::memory_order_relaxed); }
@@ -60,6 +67,14 @@ private:
     Nmeterdsp& operator= (const Nmeterdsp&) = delete;
 
     void take_requests (void);
+    // The period after take_requests.
+    void run (const float *inp, float *out, int n);
+    // Kind of filter (0 none, 1 20 kHz, 2 A, 3 C, 4 ITU-R 468) and of
+    // detector (0 none, 1 RMS, 2 VU, 3 quasi-peak) for the lanes; -1 when
+    // the filter outputs silence (unsupported rate).
+    int  lane_filter (void) const;
+    int  lane_detect (void) const;
+    float reading (void) const;
     void apply_filter (int code, bool dc);
     void apply_detect (int code);
 

@@ -1,11 +1,13 @@
 // JACK client of the level meter.
 
 #include "jkmeter.h"
+#include "filters/simdlevel.h"
 
 
 Jkmeter::Jkmeter (const char *client_name, const char *server_name, int nchan,
                   float *rms_levels, float *peak_levels) :
     dsp (nullptr),
+    simd (simd_level ()),
     rms_buf (rms_levels),
     peak_buf (peak_levels)
 {
@@ -44,12 +46,14 @@ int Jkmeter::get_levels (void)
 
 int Jkmeter::jack_process (int nframes)
 {
-    float  *inp [MAXPORT];
+    float      *inp [MAXPORT];
+    Kmeterdsp  *K [MAXPORT];
 
     if (state != PROCESS) return 0;
     get_inp_buffers (nframes, inp, ninp);
     // A port deleted through the client operations gives a null buffer,
     // which the meter takes as silence.
-    for (int i = 0; i < ninp; i++) dsp [i].process (inp [i], nframes);
+    for (int i = 0; i < ninp; i++) K [i] = dsp + i;
+    Kmeterdsp::process_multi (simd, K, inp, ninp, nframes);
     return 0;
 }

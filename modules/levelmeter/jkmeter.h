@@ -23,6 +23,7 @@ public:
     int get_levels (void);
 
     Kmeterdsp  *dsp;        // one per input; null until construction succeeds
+    int         simd;       // vector instructions, chosen when built
     float      *rms_buf;
     float      *peak_buf;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include "jnmeter.h"
+#include "filters/simdlevel.h"
 
 
 static int clamp_count (int n)
@@ -13,6 +14,7 @@ static int clamp_count (int n)
 Jnmeter::Jnmeter (const char *client_name, const char *server_name, int n_inp, int n_out,
                   float *levels_, int nlev_) :
     meters (nullptr),
+    simd (simd_level ()),
     levels (levels_),
     nlev (0)
 {
@@ -88,17 +90,19 @@ int Jnmeter::get_levels (void)
 
 int Jnmeter::jack_process (int nframes)
 {
-    float  *inp [MAXPORT];
-    float  *out [MAXPORT];
+    float        *inp [MAXPORT];
+    float        *out [MAXPORT];
+    const float  *src [MAXPORT];
+    Nmeterdsp    *M [MAXPORT];
 
     if (state != PROCESS) return 0;
     get_inp_buffers (nframes, inp, ninp);
     get_out_buffers (nframes, out, nout);
     for (int i = 0; i < nout; i++)
     {
-        const float *p = inp [inputs [i].load (std::memory_order_relaxed)];
-        float       *q = out [i];
-        meters [i].process (p, q, nframes);
+        src [i] = inp [inputs [i].load (std::memory_order_relaxed)];
+        M [i] = meters + i;
     }
+    Nmeterdsp::process_multi (simd, M, src, out, nout, nframes);
     return 0;
 }

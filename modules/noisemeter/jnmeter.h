@@ -32,6 +32,7 @@ public:
     int get_levels (void);
 
     Nmeterdsp         *meters;           // nout of them; null until allocated
+    int                simd;             // vector instructions, chosen when built
     float             *levels;
     int                nlev;             // elements of the level array to write
     std::atomic<int>   inputs [MAXPORT]; // written by set_input, read by the process thread
