@@ -313,11 +313,13 @@ void bp6_multi (int n, int nch, Bp6filter *const *F, const float *const *inp, fl
 
 // ---- Equaliser: the make-up gain, then every active section, in doubles.
 // Adds are what limits these sections, so each multiply and the add after it
-// are fused: five fused multiply-adds and four adds a section instead of five
-// multiplies and nine adds. The states are doubles, so the outputs, rounded
-// to float, differ from the plain code's by a float rounding at most.
+// are fused, and the signal stays in double precision from the first section
+// to the last, where the plain code rounds it to float after every section:
+// six fused multiply-adds and three adds a section instead of five
+// multiplies, nine adds and two conversions. The outputs differ from the
+// plain code's by about a float rounding.
 
-template <int NL_, int PAIR>
+template <int NL_>
 struct Eqlanes
 {
     enum { NL = NL_, NV = NL_ / DW, MAXS = 8 };
@@ -328,6 +330,7 @@ struct Eqlanes
     float              g;      // make-up gain ramp, restarted for each group
     double             a [MAXS][5];
     vd                 s1 [MAXS][NV], s2 [MAXS][NV];
+    alignas (64) double D [CHUNK * NL];   // the rows between sections
 
     void load (int c0, int nl)
     {
@@ -350,78 +353,75 @@ struct Eqlanes
         }
     }
 
-    // Sections k .. k + NS - 1 over m rows in one pass: their recursions,
-    // and those of the lanes, overlap. The output of a section is rounded to
-    // float before the next, as the plain code stores it.
-    template <int NS>
-    void sections (int k, int m, float *L)
+    // Section k over m rows of D: the NV vectors' recursions overlap.
+    void section (int k, int m)
     {
-        double c [NS][5];
-        double dc [NS][5];
-        bool   interp [NS];
-        vd     z1 [NS][NV], z2 [NS][NV];
-        for (int s = 0; s < NS; s++)
+        const Svparam2 *P = S [k];
+        double c0 = a [k][0], c1 = a [k][1], c2 = a [k][2], c3 = a [k][3], c4 = a [k][4];
+        const bool interp = (P->mode == 2);
+        vd z1 [NV], z2 [NV];
+        for (int i = 0; i < NV; i++)
         {
-            const Svparam2 *P = S [k + s];
-            for (int r = 0; r < 5; r++) c [s][r] = a [k + s][r];
-            dc [s][0] = P->dc0; dc [s][1] = P->dc1; dc [s][2] = P->dc2; dc [s][3] = P->dc3; dc [s][4] = P->dc4;
-            interp [s] = (P->mode == 2);
-            for (int i = 0; i < NV; i++)
-            {
-                z1 [s][i] = s1 [k + s][i];
-                z2 [s][i] = s2 [k + s][i];
-            }
+            z1 [i] = s1 [k][i];
+            z2 [i] = s2 [k][i];
         }
-        const vd e = vd_set (1e-15);
+        const vd e = vd_set (1e-15), one = vd_set (1.0);
+        vd A0 = vd_set (c0), A1 = vd_set (c1), A2 = vd_set (c2), A3 = vd_set (c3), A4 = vd_set (c4);
         for (int n = 0; n < m; n++)
         {
-            vd x [NV];
-            for (int i = 0; i < NV; i++) x [i] = vd_loadf (L + n * NL + i * DW);
-            for (int s = 0; s < NS; s++)
+            if (interp)
             {
-                if (interp [s]) for (int r = 0; r < 5; r++) c [s][r] += dc [s][r];
-                const vd A0 = vd_set (c [s][0]), A1 = vd_set (c [s][1]), A2 = vd_set (c [s][2]);
-                const vd A3 = vd_set (c [s][3]), A4 = vd_set (c [s][4]);
-                for (int i = 0; i < NV; i++)
-                {
-                    vd d = x [i] - z1 [s][i] - z2 [s][i];
-                    x [i] = vd_round (vd_fma (A2, z2 [s][i], vd_fma (A1, z1 [s][i], vd_fma (A0, d, x [i]))));
-                    z2 [s][i] = z2 [s][i] + vd_fma (A4, z1 [s][i], e);
-                    z1 [s][i] = z1 [s][i] + vd_fma (A3, d, e);
-                }
+                c0 += P->dc0; c1 += P->dc1; c2 += P->dc2; c3 += P->dc3; c4 += P->dc4;
+                A0 = vd_set (c0); A1 = vd_set (c1); A2 = vd_set (c2); A3 = vd_set (c3); A4 = vd_set (c4);
             }
-            for (int i = 0; i < NV; i++) vd_storef (L + n * NL + i * DW, x [i]);
-        }
-        for (int s = 0; s < NS; s++)
-        {
-            for (int r = 0; r < 5; r++) a [k + s][r] = c [s][r];
+            double *p = D + n * NL;
             for (int i = 0; i < NV; i++)
             {
-                s1 [k + s][i] = z1 [s][i];
-                s2 [k + s][i] = z2 [s][i];
+                const vd x = vd_load (p + i * DW);
+                // The second subtraction as a multiply-add by 1 (exact all
+                // the same), sharing the work between adders and multipliers.
+                const vd d = vd_fnma (one, z2 [i], x - z1 [i]);
+                vd_store (p + i * DW, vd_fma (A2, z2 [i], vd_fma (A1, z1 [i], vd_fma (A0, d, x))));
+                z2 [i] = z2 [i] + vd_fma (A4, z1 [i], e);
+                z1 [i] = z1 [i] + vd_fma (A3, d, e);
             }
+        }
+        a [k][0] = c0; a [k][1] = c1; a [k][2] = c2; a [k][3] = c3; a [k][4] = c4;
+        for (int i = 0; i < NV; i++)
+        {
+            s1 [k][i] = z1 [i];
+            s2 [k][i] = z2 [i];
         }
     }
 
     void run (int m, float *L)
     {
-        if (G->mode == 1)
+        // The make-up gain in float, as the plain code applies it, on the
+        // way into D.
+        alignas (64) float t [W];
+        if (G->mode == 0)
         {
-            const vf v = vf_set (G->gain_cur);
-            for (int n = 0; n < m * NL; n += W) vf_store (L + n, v * vf_load (L + n));
+            for (int n = 0; n < m * NL; n += DW) vd_store (D + n, vd_loadf (L + n));
         }
-        else if (G->mode == 2)
+        else
         {
+            vf v = vf_set (G->gain_cur);
             for (int n = 0; n < m; n++)
             {
-                g += G->gain_inc;
-                const vf v = vf_set (g);
-                for (int i = 0; i < NL; i += W) vf_store (L + n * NL + i, v * vf_load (L + n * NL + i));
+                if (G->mode == 2)
+                {
+                    g += G->gain_inc;
+                    v = vf_set (g);
+                }
+                for (int i = 0; i < NL; i += W)
+                {
+                    vf_store (t, v * vf_load (L + n * NL + i));
+                    for (int h = 0; h < W; h += DW) vd_store (D + n * NL + i + h, vd_loadf (t + h));
+                }
             }
         }
-        int k = 0;
-        for (; k + PAIR <= ns; k += PAIR) sections <PAIR> (k, m, L);
-        if (k < ns) sections <1> (k, m, L);
+        for (int k = 0; k < ns; k++) section (k, m);
+        for (int n = 0; n < m * NL; n += DW) vd_storef (L + n, vd_load (D + n));
     }
 };
 
@@ -445,16 +445,16 @@ static void eq_finish (Eqgain *G, Svparam2 *const *S, int ns, float g, const dou
 
 void eq_multi (Eqgain *G, Svparam2 *const *S, int ns, int n, int nch, const float *const *inp, float *const *out)
 {
-    if (nch > 16)
+    if (nch <= 16)
     {
-        Eqlanes <EQLANES, EQPAIR> k;
+        Eqlanes <16> k;
         k.G = G; k.S = S; k.ns = ns;
         run_lanes (k, n, nch, inp, out);
         eq_finish (G, S, ns, k.g, k.a);
     }
     else
     {
-        Eqlanes <16, EQPAIR16> k;
+        Eqlanes <EQLANES> k;
         k.G = G; k.S = S; k.ns = ns;
         run_lanes (k, n, nch, inp, out);
         eq_finish (G, S, ns, k.g, k.a);

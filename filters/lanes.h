@@ -8,16 +8,14 @@
 // code. Arithmetic is the plain code's, operation for operation and in the
 // same order, and never fused (those sources build with -ffp-contract=off):
 // the lanes give the same numbers bit for bit. The one exception is the
-// equaliser, whose double-precision sections use fused multiply-adds where
-// the plain code multiplies and adds (see filtkern.h).
+// equaliser, whose double-precision sections use fused multiply-adds and
+// keep the signal in doubles between sections (see filtkern.h).
 
 #if defined(__AVX512F__)
 typedef __m512  vf;
 typedef __m512d vd;
 enum { W = 16, DW = 8 };   // floats, doubles per vector
-// Equaliser: 32 lanes a group, one section a pass (more chains in flight
-// than two sections on 16 lanes, and no spills).
-enum { EQPAIR = 1, EQLANES = 32, EQPAIR16 = 2 };
+enum { EQLANES = 32 };     // equaliser channels a group: four vectors of doubles
 static inline vf   vf_load (const float *p) { return _mm512_load_ps (p); }
 static inline void vf_store (float *p, vf v) { _mm512_store_ps (p, v); }
 static inline vf   vf_set (float x) { return _mm512_set1_ps (x); }
@@ -36,12 +34,13 @@ static inline vd   vd_set (double x) { return _mm512_set1_pd (x); }
 static inline vd   vd_round (vd v) { return _mm512_cvtps_pd (_mm512_cvtpd_ps (v)); }
 // a * b + c, rounded once.
 static inline vd   vd_fma (vd a, vd b, vd c) { return _mm512_fmadd_pd (a, b, c); }
+// c - a * b, rounded once.
+static inline vd   vd_fnma (vd a, vd b, vd c) { return _mm512_fnmadd_pd (a, b, c); }
 #else
 typedef __m256  vf;
 typedef __m256d vd;
 enum { W = 8, DW = 4 };
-// Equaliser: 16 lanes, one section a pass (16 registers hold no more).
-enum { EQPAIR = 1, EQLANES = 16, EQPAIR16 = 1 };
+enum { EQLANES = 16 };
 static inline vf   vf_load (const float *p) { return _mm256_load_ps (p); }
 static inline void vf_store (float *p, vf v) { _mm256_store_ps (p, v); }
 static inline vf   vf_set (float x) { return _mm256_set1_ps (x); }
@@ -56,6 +55,7 @@ static inline void vd_store (double *p, vd v) { _mm256_store_pd (p, v); }
 static inline vd   vd_set (double x) { return _mm256_set1_pd (x); }
 static inline vd   vd_round (vd v) { return _mm256_cvtps_pd (_mm256_cvtpd_ps (v)); }
 static inline vd   vd_fma (vd a, vd b, vd c) { return _mm256_fmadd_pd (a, b, c); }
+static inline vd   vd_fnma (vd a, vd b, vd c) { return _mm256_fnmadd_pd (a, b, c); }
 #endif
 
 // Samples per pass through a lane buffer: CHUNK rows of up to 32 lanes stay

@@ -281,8 +281,6 @@ void Svparam2::process_multi (int simd, Eqgain &G, Svparam2 *const *S, int ns, i
         for (int k = 0; k < na; k++) A [k]->process1 (n, nch, out);
         return;
     }
-    // Up to 16 channels the 256-bit kernel, with twice the vectors in
-    // flight, measured faster than the 512-bit one.
-    if (simd == SIMD_AVX512 && nch > 16) vesk_avx512::eq_multi (&G, A, na, n, nch, inp, out);
+    if (simd == SIMD_AVX512) vesk_avx512::eq_multi (&G, A, na, n, nch, inp, out);
     else vesk_avx2::eq_multi (&G, A, na, n, nch, inp, out);
 }
