@@ -7,13 +7,26 @@
 //                                 limits a sound file (any format libsndfile
 //                                 reads) into a 32-bit float WAV in periods of
 //                                 256, and prints the processing time
+//   peaklim_bench compare NCH [LADSPA_SO]
+//                                 DSP only, in one process on the same input:
+//                                 Peaklim on NCH channels against NCH / 2
+//                                 stereo instances of swh-plugins' "Fast
+//                                 Lookahead limiter" (LADSPA 1913, loaded as a
+//                                 black box), 44.1 kHz, periods of 256, +12 dB
+//                                 input gain, -1 dB ceiling, 50 ms release;
+//                                 thread CPU time, best of 7, the two sides
+//                                 taking turns
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
+#include <dlfcn.h>
+#include <time.h>
+#include <ladspa.h>
 #include <sndfile.h>
 #include "dynamics/peaklim.h"
 #include "../tests/cpp/limiter_corpus.h"
@@ -157,8 +170,112 @@ static int limit_file (const char *inp, const char *out, float thr, float gain, 
 }
 
 
+// CPU time of this thread in seconds: time spent waiting for a core on a
+// shared machine is not counted.
+static double thread_seconds (void)
+{
+    timespec t;
+    clock_gettime (CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec + 1e-9 * t.tv_nsec;
+}
+
+
+static int compare (int nch, const char *so)
+{
+    const float fs = 44100;
+    const int period = 256, len = 1 << 17;
+    const float gain = 12, ceiling = -1, release = 0.05f;
+    if (nch < 2 || nch > Peaklim::MAXCHAN || (nch & 1))
+    {
+        std::fprintf (stderr, "NCH must be even, 2 .. 100\n");
+        return 1;
+    }
+    void *lib = dlopen (so, RTLD_NOW);
+    LADSPA_Descriptor_Function df = lib ? (LADSPA_Descriptor_Function) dlsym (lib, "ladspa_descriptor") : nullptr;
+    const LADSPA_Descriptor *D = df ? df (0) : nullptr;
+    if (!D || D->UniqueID != 1913)
+    {
+        std::fprintf (stderr, "cannot load the LADSPA limiter from %s\n", so);
+        return 1;
+    }
+    // Loud program-like input: the corpus's signals one after another,
+    // channel pairs offset in time.
+    auto corpus = limiter_corpus (fs);
+    std::vector<float> src;
+    for (const Limsignal &s : corpus) src.insert (src.end (), s.ch [0].begin (), s.ch [0].end ());
+    std::vector<std::vector<float>> x (nch, std::vector<float> (len)), y (nch, std::vector<float> (len));
+    for (int c = 0; c < nch; c++)
+        for (int n = 0; n < len; n++) x [c][n] = src [(n + 7919 * c) % src.size ()];
+
+    Peaklim P;
+    P.init (fs, nch);
+    P.set_inpgain (gain);
+    P.set_threshold (ceiling);
+    P.set_release (release);
+
+    const int ninst = nch / 2;
+    std::vector<LADSPA_Handle> H (ninst);
+    LADSPA_Data ctl [4] = { gain, ceiling, release, 0 }, latency = 0;
+    for (int i = 0; i < ninst; i++)
+    {
+        H [i] = D->instantiate (D, (unsigned long) fs);
+        for (unsigned long p = 0; p < D->PortCount; p++)
+        {
+            if (p < 4) D->connect_port (H [i], p, ctl + p);
+            else if (p == 8) D->connect_port (H [i], p, &latency);
+        }
+        if (D->activate) D->activate (H [i]);
+    }
+
+    float *ip [Peaklim::MAXCHAN], *op [Peaklim::MAXCHAN];
+    auto ours = [&] ()
+    {
+        double t0 = thread_seconds ();
+        for (int k = 0; k < len; k += period)
+        {
+            for (int c = 0; c < nch; c++)
+            {
+                ip [c] = x [c].data () + k;
+                op [c] = y [c].data () + k;
+            }
+            P.process (period, ip, op);
+        }
+        return thread_seconds () - t0;
+    };
+    auto theirs = [&] ()
+    {
+        double t0 = thread_seconds ();
+        for (int k = 0; k < len; k += period)
+        {
+            for (int i = 0; i < ninst; i++)
+            {
+                D->connect_port (H [i], 4, x [2 * i].data () + k);
+                D->connect_port (H [i], 5, x [2 * i + 1].data () + k);
+                D->connect_port (H [i], 6, y [2 * i].data () + k);
+                D->connect_port (H [i], 7, y [2 * i + 1].data () + k);
+                D->run (H [i], period);
+            }
+        }
+        return thread_seconds () - t0;
+    };
+    double a = 1e30, b = 1e30;
+    for (int r = 0; r < 7; r++)
+    {
+        a = std::min (a, ours ());
+        b = std::min (b, theirs ());
+    }
+    const double cs = (double) len * nch;
+    std::printf ("%d channels: vesk Peaklim %.3f ns, LADSPA 1913 %.3f ns per channel-sample; LADSPA / vesk %.2f\n",
+                 nch, 1e9 * a / cs, 1e9 * b / cs, b / a);
+    for (int i = 0; i < ninst; i++) if (D->cleanup) D->cleanup (H [i]);
+    return 0;
+}
+
+
 int main (int ac, char *av [])
 {
+    if (ac >= 3 && !std::strcmp (av [1], "compare"))
+        return compare (atoi (av [2]), ac > 3 ? av [3] : "/usr/lib/ladspa/fast_lookahead_limiter_1913.so");
     if (ac == 6) return limit_file (av [1], av [2], atof (av [3]), atof (av [4]), atof (av [5]));
     if (ac != 1)
     {

@@ -150,10 +150,51 @@ void Peaklim::set_release (float t)
 }
 
 
+// The 500 Hz low-pass of channels j0 .. j1 - 1 over the n samples at write
+// position wp of their delay lines, into zlf and m2. Run as zlf = (1 - wlf)
+// zlf + (wlf x + 1e-20): the same filter as zlf += wlf (x - zlf) + 1e-20,
+// with a recursion of one multiply and one add. Channels go in pairs so
+// that two recursions overlap.
+void Peaklim::lowpass (int j0, int j1, int wp, int n)
+{
+    const float klf = 1.0f - wlf;
+    float       mx2 = m2;
+    int         j = j0;
+
+    for (; j + 1 < j1; j += 2)
+    {
+        const float *da = dbuff [j] + wp, *db = dbuff [j + 1] + wp;
+        float za = zlf [j], zb = zlf [j + 1];
+        for (int i = 0; i < n; i++)
+        {
+            za = klf * za + (wlf * da [i] + 1e-20f);
+            zb = klf * zb + (wlf * db [i] + 1e-20f);
+            // Written so that a NaN input never reaches the gain path.
+            if (fabsf (za) > mx2) mx2 = fabsf (za);
+            if (fabsf (zb) > mx2) mx2 = fabsf (zb);
+        }
+        zlf [j] = za;
+        zlf [j + 1] = zb;
+    }
+    if (j < j1)
+    {
+        const float *da = dbuff [j] + wp;
+        float za = zlf [j];
+        for (int i = 0; i < n; i++)
+        {
+            za = klf * za + (wlf * da [i] + 1e-20f);
+            if (fabsf (za) > mx2) mx2 = fabsf (za);
+        }
+        zlf [j] = za;
+    }
+    m2 = mx2;
+}
+
+
 void Peaklim::process (int nframes, float **inp, float **out)
 {
     int    j, k, n, wp;
-    float  g, a, b, t, z, p, r;
+    float  g, a, b, p, r;
 
     if (!dbuff) return;
     k = 0;
@@ -165,62 +206,39 @@ void Peaklim::process (int nframes, float **inp, float **out)
         n = (c1 < nframes) ? c1 : nframes;
         wp = (rindex + delay) & dmask;
 
-        // Input stage: the same input gain ramp for every channel. Channels
-        // go in pairs so that their low-pass recursions overlap in time.
-        g = g0;
-        for (int i = 0; i < n; i++)
+        // Input stage: the same input gain ramp for every channel, into the
+        // delay lines, and the block's largest absolute sample; channels in
+        // pairs, each pair stepping the same ramp.
+        float mx1 = m1;
+        for (j = 0; j < nchan; j += 2)
         {
-            gbuff [i] = g;
-            g += dg;
-        }
-        g0 = g;
-        for (j = 0; j + 1 < nchan; j += 2)
-        {
+            const int jb = (j + 1 < nchan) ? j + 1 : j;
             const float *sa = inp [j] ? inp [j] + k : zbuff;
-            const float *sb = inp [j + 1] ? inp [j + 1] + k : zbuff;
-            float *da = dbuff [j] + wp;
-            float *db = dbuff [j + 1] + wp;
-            float za = zlf [j], zb = zlf [j + 1];
-            float mx1 = m1, mx2 = m2;
+            const float *sb = inp [jb] ? inp [jb] + k : zbuff;
+            float *da = dbuff [j] + wp, *db = dbuff [jb] + wp;
+            g = g0;
             for (int i = 0; i < n; i++)
             {
-                const float xa = gbuff [i] * sa [i];
-                const float xb = gbuff [i] * sb [i];
-                za += wlf * (xa - za) + 1e-20f;
-                zb += wlf * (xb - zb) + 1e-20f;
+                const float xa = g * sa [i], xb = g * sb [i];
+                g += dg;
                 da [i] = xa;
                 db [i] = xb;
                 // Written so that a NaN input never reaches the gain path.
                 if (fabsf (xa) > mx1) mx1 = fabsf (xa);
                 if (fabsf (xb) > mx1) mx1 = fabsf (xb);
-                if (fabsf (za) > mx2) mx2 = fabsf (za);
-                if (fabsf (zb) > mx2) mx2 = fabsf (zb);
             }
-            zlf [j] = za;
-            zlf [j + 1] = zb;
-            m1 = mx1;
-            m2 = mx2;
         }
-        if (j < nchan)
-        {
-            const float *sa = inp [j] ? inp [j] + k : zbuff;
-            float *da = dbuff [j] + wp;
-            float za = zlf [j];
-            float mx1 = m1, mx2 = m2;
-            for (int i = 0; i < n; i++)
-            {
-                const float xa = gbuff [i] * sa [i];
-                za += wlf * (xa - za) + 1e-20f;
-                da [i] = xa;
-                if (fabsf (xa) > mx1) mx1 = fabsf (xa);
-                if (fabsf (za) > mx2) mx2 = fabsf (za);
-            }
-            zlf [j] = za;
-            m1 = mx1;
-            m2 = mx2;
-        }
+        if (nchan > 0) g0 = g;
+        m1 = mx1;
 
+        // The low-pass of the first two channels runs inside the output
+        // stage below, where its recursion overlaps that of the gain; the
+        // others run here. At a group end its peak is needed first.
         c1 -= n;
+        const bool group_end = (c1 == 0 && c2 == 1);
+        const int  jf = group_end ? 0 : ((nchan < 2) ? nchan : 2);
+        lowpass (jf, nchan, wp, n);
+
         if (c1 == 0)
         {
             // Block end: the gain this block needs enters hist1.
@@ -250,23 +268,65 @@ void Peaklim::process (int nframes, float **inp, float **out)
         }
 
         // Output stage: the smoothed gain, falling with the attack
-        // coefficient w1 and rising with the release coefficient w3.
+        // coefficient w1 and rising with the release coefficient w3. Each
+        // smoother runs as z = (1 - w) z + w target, its recursion one
+        // multiply and one add. The output gain takes both steps, attack
+        // and release, and keeps the smaller when w1 >= w3 (the larger
+        // otherwise): the two differ by (w1 - w3) (t - z), so that is the
+        // attack exactly when t < z, with no compare and select in the
+        // recursion.
         const float wr = w3.load (std::memory_order_relaxed);
-        z = z3;
-        for (int i = 0; i < n; i++)
+        const float k1 = 1.0f - w1, k2 = 1.0f - w2, kr = 1.0f - wr;
+        const float u1 = w1 * a, u2 = w2 * b;
+        const bool  fastest = (w1 >= wr);
+        int         j0 = 0;   // channels whose outputs are written below
+        float y1 = z1, y2 = z2, z = z3;
+        if (jf == 2)
         {
-            z1 += w1 * (a - z1);
-            z2 += w2 * (b - z2);
-            t = (z1 < z2) ? z1 : z2;
-            // Falling with the attack coefficient, rising with the release
-            // coefficient; a select rather than a branch, which would be
-            // mispredicted whenever the gain turns.
-            const float w = (t < z) ? w1 : wr;
-            z += w * (t - z);
-            gbuff [i] = z;
+            // The first two channels' outputs are written here too (a
+            // missing output into gbuff, which gets the gain after it).
+            const float klf = 1.0f - wlf;
+            const float *da = dbuff [0] + wp, *db = dbuff [1] + wp;
+            const float *ra = dbuff [0] + rindex, *rb = dbuff [1] + rindex;
+            float *oa = out [0] ? out [0] + k : gbuff, *ob = out [1] ? out [1] + k : gbuff;
+            float za = zlf [0], zb = zlf [1], mx2 = m2;
+            for (int i = 0; i < n; i++)
+            {
+                y1 = k1 * y1 + u1;
+                y2 = k2 * y2 + u2;
+                const float t = (y1 < y2) ? y1 : y2;
+                const float za1 = k1 * z + w1 * t, zr1 = kr * z + wr * t;
+                z = fastest ? ((za1 < zr1) ? za1 : zr1) : ((za1 > zr1) ? za1 : zr1);
+                za = klf * za + (wlf * da [i] + 1e-20f);
+                zb = klf * zb + (wlf * db [i] + 1e-20f);
+                if (fabsf (za) > mx2) mx2 = fabsf (za);
+                if (fabsf (zb) > mx2) mx2 = fabsf (zb);
+                oa [i] = ra [i] * z;
+                ob [i] = rb [i] * z;
+                gbuff [i] = z;
+            }
+            zlf [0] = za;
+            zlf [1] = zb;
+            m2 = mx2;
+            j0 = 2;
         }
+        else
+        {
+            if (jf == 1) lowpass (0, 1, wp, n);
+            for (int i = 0; i < n; i++)
+            {
+                y1 = k1 * y1 + u1;
+                y2 = k2 * y2 + u2;
+                const float t = (y1 < y2) ? y1 : y2;
+                const float za1 = k1 * z + w1 * t, zr1 = kr * z + wr * t;
+                z = fastest ? ((za1 < zr1) ? za1 : zr1) : ((za1 > zr1) ? za1 : zr1);
+                gbuff [i] = z;
+            }
+        }
+        z1 = y1;
+        z2 = y2;
         z3 = z;
-        for (j = 0; j < nchan; j++)
+        for (j = j0; j < nchan; j++)
         {
             if (!out [j]) continue;
             const float *s = dbuff [j] + rindex;

@@ -69,6 +69,8 @@ public:
 
 private:
 
+    void lowpass (int j0, int j1, int wp, int n);
+
     Peaklim (const Peaklim&) = delete;
     Peaklim& operator= (const Peaklim&) = delete;
 };
