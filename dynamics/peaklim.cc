@@ -151,13 +151,13 @@ void Peaklim::set_release (float t)
 
 
 // The 500 Hz low-pass of channels j0 .. j1 - 1 over the n samples at write
-// position wp of their delay lines, into zlf and m2. Run as zlf = (1 - wlf)
-// zlf + (wlf x + 1e-20): the same filter as zlf += wlf (x - zlf) + 1e-20,
-// with a recursion of one multiply and one add. Channels go in pairs so
-// that two recursions overlap.
+// position wp of their delay lines, into zlf and m2. zlf += wlf (x - zlf) +
+// 1e-20 is summed as (zlf + 1e-20) + wlf (x - zlf), which keeps the constant
+// out of the recursion (three operations instead of four). Channels go in
+// pairs so that two recursions overlap.
 void Peaklim::lowpass (int j0, int j1, int wp, int n)
 {
-    const float klf = 1.0f - wlf;
+    const float wl = wlf;
     float       mx2 = m2;
     int         j = j0;
 
@@ -167,8 +167,8 @@ void Peaklim::lowpass (int j0, int j1, int wp, int n)
         float za = zlf [j], zb = zlf [j + 1];
         for (int i = 0; i < n; i++)
         {
-            za = klf * za + (wlf * da [i] + 1e-20f);
-            zb = klf * zb + (wlf * db [i] + 1e-20f);
+            za = (za + 1e-20f) + wl * (da [i] - za);
+            zb = (zb + 1e-20f) + wl * (db [i] - zb);
             // Written so that a NaN input never reaches the gain path.
             if (fabsf (za) > mx2) mx2 = fabsf (za);
             if (fabsf (zb) > mx2) mx2 = fabsf (zb);
@@ -182,7 +182,7 @@ void Peaklim::lowpass (int j0, int j1, int wp, int n)
         float za = zlf [j];
         for (int i = 0; i < n; i++)
         {
-            za = klf * za + (wlf * da [i] + 1e-20f);
+            za = (za + 1e-20f) + wl * (da [i] - za);
             if (fabsf (za) > mx2) mx2 = fabsf (za);
         }
         zlf [j] = za;
@@ -268,37 +268,34 @@ void Peaklim::process (int nframes, float **inp, float **out)
         }
 
         // Output stage: the smoothed gain, falling with the attack
-        // coefficient w1 and rising with the release coefficient w3. Each
-        // smoother runs as z = (1 - w) z + w target, its recursion one
-        // multiply and one add. The output gain takes both steps, attack
-        // and release, and keeps the smaller when w1 >= w3 (the larger
-        // otherwise): the two differ by (w1 - w3) (t - z), so that is the
-        // attack exactly when t < z, with no compare and select in the
-        // recursion.
+        // coefficient w1 and rising with the release coefficient w3. The
+        // output gain takes both steps, attack and release, and keeps the
+        // smaller when w1 >= w3 (the larger otherwise): rounding is
+        // monotonic, so that is the attack step exactly when t < z, and the
+        // recursion needs no compare and select. Coefficients are locals,
+        // so that the stores below never make the compiler reload them.
+        const float wa = w1, ws = w2, wl = wlf;
         const float wr = w3.load (std::memory_order_relaxed);
-        const float k1 = 1.0f - w1, k2 = 1.0f - w2, kr = 1.0f - wr;
-        const float u1 = w1 * a, u2 = w2 * b;
-        const bool  fastest = (w1 >= wr);
+        const bool  fastest = (wa >= wr);
         int         j0 = 0;   // channels whose outputs are written below
         float y1 = z1, y2 = z2, z = z3;
         if (jf == 2)
         {
             // The first two channels' outputs are written here too (a
             // missing output into gbuff, which gets the gain after it).
-            const float klf = 1.0f - wlf;
             const float *da = dbuff [0] + wp, *db = dbuff [1] + wp;
             const float *ra = dbuff [0] + rindex, *rb = dbuff [1] + rindex;
             float *oa = out [0] ? out [0] + k : gbuff, *ob = out [1] ? out [1] + k : gbuff;
             float za = zlf [0], zb = zlf [1], mx2 = m2;
             for (int i = 0; i < n; i++)
             {
-                y1 = k1 * y1 + u1;
-                y2 = k2 * y2 + u2;
+                y1 += wa * (a - y1);
+                y2 += ws * (b - y2);
                 const float t = (y1 < y2) ? y1 : y2;
-                const float za1 = k1 * z + w1 * t, zr1 = kr * z + wr * t;
+                const float za1 = z + wa * (t - z), zr1 = z + wr * (t - z);
                 z = fastest ? ((za1 < zr1) ? za1 : zr1) : ((za1 > zr1) ? za1 : zr1);
-                za = klf * za + (wlf * da [i] + 1e-20f);
-                zb = klf * zb + (wlf * db [i] + 1e-20f);
+                za = (za + 1e-20f) + wl * (da [i] - za);
+                zb = (zb + 1e-20f) + wl * (db [i] - zb);
                 if (fabsf (za) > mx2) mx2 = fabsf (za);
                 if (fabsf (zb) > mx2) mx2 = fabsf (zb);
                 oa [i] = ra [i] * z;
@@ -315,10 +312,10 @@ void Peaklim::process (int nframes, float **inp, float **out)
             if (jf == 1) lowpass (0, 1, wp, n);
             for (int i = 0; i < n; i++)
             {
-                y1 = k1 * y1 + u1;
-                y2 = k2 * y2 + u2;
+                y1 += wa * (a - y1);
+                y2 += ws * (b - y2);
                 const float t = (y1 < y2) ? y1 : y2;
-                const float za1 = k1 * z + w1 * t, zr1 = kr * z + wr * t;
+                const float za1 = z + wa * (t - z), zr1 = z + wr * (t - z);
                 z = fastest ? ((za1 < zr1) ? za1 : zr1) : ((za1 > zr1) ? za1 : zr1);
                 gbuff [i] = z;
             }
