@@ -9,6 +9,9 @@
 #include <atomic>
 #include "histmin.h"
 
+class Peaklim;
+namespace vesk_avx2 { void peaklim_run (Peaklim &P, int nframes, float **inp, float **out); }
+
 
 class Peaklim
 {
@@ -67,9 +70,9 @@ public:
     std::atomic<float> gt;   // 1 / threshold level
     std::atomic<float> w3;   // release coefficient, 1 / (release time x fsamp)
 
-private:
+    int     simd;      // vector instructions (filters/simdlevel.h), chosen by init
 
-    void lowpass (int j0, int j1, int wp, int n);
+private:
 
     Peaklim (const Peaklim&) = delete;
     Peaklim& operator= (const Peaklim&) = delete;
