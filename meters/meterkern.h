@@ -133,6 +133,8 @@ struct Nmeterlanes
             LANE_LOAD (s [5], itu468.s31);
             LANE_LOAD (s [6], itu468.s32);
             break;
+        default:
+            break;
         }
         switch (DET)
         {
@@ -152,6 +154,8 @@ struct Nmeterlanes
             LANE_LOAD (dw [3], itudet.r2);
             LANE_LOAD (ds [0], itudet.p);
             LANE_LOAD (ds [1], itudet.q);
+            break;
+        default:
             break;
         }
     }
@@ -188,6 +192,8 @@ struct Nmeterlanes
             LANE_SAVE (s [5], itu468.s31);
             LANE_SAVE (s [6], itu468.s32);
             break;
+        default:
+            break;
         }
         switch (DET)
         {
@@ -209,6 +215,8 @@ struct Nmeterlanes
         case 3:
             LANE_SAVE (ds [0], itudet.p);
             LANE_SAVE (ds [1], itudet.q);
+            break;
+        default:
             break;
         }
     }

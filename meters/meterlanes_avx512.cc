@@ -5,7 +5,9 @@
 #if defined(__AVX512F__)
 #include <immintrin.h>
 // GCC 12's own AVX-512 header leaves vectors undefined on purpose and warns.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace vesk_avx512 {
 #include "filters/lanes.h"
