@@ -89,7 +89,7 @@ private:
 
 // Runtime dispatch between vector widths (the library is built for the
 // baseline architecture): GCC makes one copy per target and picks at load time.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(VESK_CONV_NO_CLONES)
 #define CONV_CLONES __attribute__ ((target_clones ("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #else
 #define CONV_CLONES
