@@ -4,6 +4,7 @@
 #include <string.h>
 #include <time.h>
 #include <errno.h>
+#include <unistd.h>
 #include <new>
 #include "convproc.h"
 #include "framework/p_thread.h"
@@ -184,6 +185,13 @@ static float *falloc (size_t n)
     return p;
 }
 
+// Spectra are allocated and written at once: asking for more than half the
+// RAM would end with the process killed rather than a refused allocation.
+static size_t mem_limit (void)
+{
+    return (size_t) sysconf (_SC_PHYS_PAGES) * (size_t) sysconf (_SC_PAGESIZE) / 2;
+}
+
 static void sleep_ms (int ms)
 {
     struct timespec ts = { 0, ms * 1000000L };
@@ -208,7 +216,8 @@ Convproc::Convproc (void) :
     _resp (nullptr),
     _tbuf (nullptr),
     _fbuf (nullptr),
-    _inproc (false)
+    _inproc (false),
+    _memused (0)
 {
     for (int i = 0; i < MAXINP; i++) inpbuff [i] = nullptr;
     for (int o = 0; o < MAXOUT; o++) outbuff [o] = nullptr;
@@ -278,13 +287,24 @@ int Convproc::configure (unsigned ninp, unsigned nout, unsigned maxsize, unsigne
         }
     }
 
+    int lmax = quantum << best;
+    size_t bytes = (size_t) ninp * 8 * lmax + (size_t) nout * quantum;
+    for (int k = 0; k <= best; k++)
+    {
+        size_t L = quantum << k;
+        size_t np = (k < best) ? (k ? 2 : 4) : (maxsize - (k ? 2 * L : 0) + L - 1) / L;
+        bytes += ninp * np * 2 * ((L + BINALIGN - 1) / BINALIGN * BINALIGN) + (k ? nout * 2 * L : 0);
+    }
+    bytes *= sizeof (float);
+    if (bytes > mem_limit ()) return ERR_ALLOC;
+
     _ninp = ninp;
     _nout = nout;
     _maxsize = maxsize;
     _quant = quantum;
     _nlev = best + 1;
-    int lmax = quantum << best;
     _ring = 8 * lmax;
+    _memused = bytes;
     int rc = ERR_ALLOC;
     if (!(_resp = new (std::nothrow) Convresp * [ninp * nout])) goto fail;
     for (unsigned p = 0; p < ninp * nout; p++) _resp [p] = nullptr;
@@ -406,6 +426,7 @@ void Convproc::free_all (void)
     _fbuf = nullptr;
     _nlev = 0;
     _ninp = _nout = 0;
+    _memused = 0;
 }
 
 
@@ -422,8 +443,17 @@ int Convproc::cleanup (void)
 
 // ---- Impulse data ---------------------------------------------------------
 
+size_t Convproc::resp_bytes (void) const
+{
+    size_t n = 0;
+    for (int k = 0; k < _nlev; k++) n += (size_t) _levels [k]->npart * 2 * _levels [k]->nbin * sizeof (float);
+    return n;
+}
+
+
 Convresp *Convproc::resp_alloc (void)
 {
+    if (_memused + resp_bytes () > mem_limit ()) return nullptr;
     Convresp *R = new (std::nothrow) Convresp;
     if (!R) return nullptr;
     R->refs = 1;
@@ -441,6 +471,7 @@ Convresp *Convproc::resp_alloc (void)
             return nullptr;
         }
     }
+    _memused += resp_bytes ();
     return R;
 }
 
@@ -448,7 +479,13 @@ Convresp *Convproc::resp_alloc (void)
 void Convproc::resp_release (Convresp *R)
 {
     if (!R || --R->refs > 0) return;
-    for (int k = 0; k < MAXLEV; k++) fftwf_free (R->data [k]);
+    bool whole = true;
+    for (int k = 0; k < MAXLEV; k++)
+    {
+        if (k < _nlev && !R->data [k]) whole = false;
+        fftwf_free (R->data [k]);
+    }
+    if (whole) _memused -= resp_bytes ();
     delete R;
 }
 

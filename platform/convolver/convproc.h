@@ -81,7 +81,7 @@ public:
     {
         ERR_STATE = -1,   // not allowed in the current state
         ERR_PARAM = -2,   // a parameter out of range
-        ERR_ALLOC = -3,   // out of memory (nothing changed)
+        ERR_ALLOC = -3,   // out of memory, or more than half the RAM (nothing changed)
         ERR_NODATA = -4,  // impdata_update of a pair that has no response
         ERR_THREAD = -5   // a worker thread could not be started (no change of state)
     };
@@ -155,6 +155,7 @@ private:
 
     int  impdata_write (unsigned inp, unsigned out, int step, const float *data, int i0, int i1, bool create);
     Convresp *resp_alloc (void);
+    size_t resp_bytes (void) const;
     void resp_release (Convresp *R);
     void resp_zero (Convresp *R);
     void make_lists (void);
@@ -178,6 +179,7 @@ private:
     float       *_tbuf;          // control thread's transform scratch (2 * largest partition)
     fftwf_complex *_fbuf;
     std::atomic<bool> _inproc;   // audio thread: inside process; read by check_stop
+    size_t       _memused;       // bytes of spectra and rings allocated, kept below half the RAM
 };
 
 #endif
