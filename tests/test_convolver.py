@@ -212,3 +212,25 @@ def test_create_and_destroy_while_running(server):
         with vesk.Convolver(2, 2, name="loop", server=server.name) as c:
             c.load({(0, 0): decaying(50000, 48000, k), (1, 1): decaying(1000, 48000, k)})
             time.sleep(0.02 * (k % 3))
+
+
+def test_wrong_engine_version_is_refused_with_a_message(tmp_path):
+    """An engine library of another major version: one message on stderr, state FAILED, no client."""
+    import shutil
+    import subprocess
+    import sys
+    cc = shutil.which("cc") or shutil.which("gcc")
+    if cc is None:
+        pytest.skip("no C compiler")
+    src = tmp_path / "v3.c"
+    src.write_text("int vesk_convolver_major_version (void) { return 3; }\n")
+    lib = tmp_path / "libv3.so"
+    subprocess.run([cc, "-shared", "-fPIC", "-o", str(lib), str(src)], check=True)
+    code = ("import vesk.irconvolution as m, vesk.clientops as c\n"
+            "t = m.makecaps(None, 'x', 'vesk-no-such-server', 2, 2)\n"
+            "print(c.get_state(t[1]), c.get_jack_info(t[1])[0], m.configure(t[0], 0, 0.0))\n")
+    r = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60,
+                       env=dict(os.environ, LD_PRELOAD=str(lib)))
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.split() == ["-1", "None", "-1"]
+    assert r.stderr == "Vesk-convolver does not match compile-time version.\n"
