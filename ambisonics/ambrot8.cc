@@ -3,6 +3,7 @@
 
 #include <math.h>
 #include "ambrot8.h"
+#include "ramp.h"
 
 
 static float clamp_tramp (float t)
@@ -161,15 +162,8 @@ void Ambrot8::process0 (float **inp, float **out, int offset, int nframes)
         for (int i = -l; i <= l; i++)
         {
             float *q = out [c0 + i] + offset;
-            const float *p = inp [c0 - l] + offset;
-            const float g = M (i, -l);
-            for (int s = 0; s < nframes; s++) q [s] = g * p [s];
-            for (int j = -l + 1; j <= l; j++)
-            {
-                p = inp [c0 + j] + offset;
-                const float c = M (i, j);
-                for (int s = 0; s < nframes; s++) q [s] += c * p [s];
-            }
+            const_gain<false> (q, inp [c0 - l] + offset, M (i, -l), nframes);
+            for (int j = -l + 1; j <= l; j++) const_gain<true> (q, inp [c0 + j] + offset, M (i, j), nframes);
         }
     }
 }
@@ -185,16 +179,13 @@ void Ambrot8::process1 (float **inp, float **out, int offset, int nframes, int n
         for (int i = -l; i <= l; i++)
         {
             float *q = out [c0 + i] + offset;
-            for (int s = 0; s < nframes; s++) q [s] = 0.0f;
+            // Each element moves by (target - present) / samples left per sample.
             for (int j = -l; j <= l; j++)
             {
-                const float *p = inp [c0 + j] + offset;
                 const float c = C (i, j);
                 const float d = (T (i, j) - c) / nramp_;
-                // Element at sample s is c + (s+1) d: the first sample of a
-                // segment already moves, and the last lands on c + k d.
-                for (int s = 0; s < nframes; s++) q [s] += (c + (s + 1) * d) * p [s];
-                C (i, j) = c + d * nframes;
+                if (j == -l) C (i, j) = ramp_gain<false> (q, inp [c0 + j] + offset, c, d, nframes);
+                else C (i, j) = ramp_gain<true> (q, inp [c0 + j] + offset, c, d, nframes);
             }
         }
     }
