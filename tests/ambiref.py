@@ -8,8 +8,8 @@ from scipy.special import sph_harm_y
 
 def sh_reference(degree, azim, elev):
     """Harmonics of degrees 0..degree of directions (radians), shape (n, (degree+1)**2)."""
-    azim = np.atleast_1d(np.asarray(azim, float))
-    elev = np.atleast_1d(np.asarray(elev, float))
+    azim, elev = np.broadcast_arrays(np.atleast_1d(np.asarray(azim, float)),
+                                     np.atleast_1d(np.asarray(elev, float)))
     # Through the unit vector, so that elevations beyond the poles are the
     # same direction as scipy sees it (polar angle 0..pi).
     x, y, z = np.cos(azim) * np.cos(elev), np.sin(azim) * np.cos(elev), np.sin(elev)
