@@ -22,3 +22,5 @@ from .meters import LevelMeter
 from .meters import NoiseMeter
 from .meters import Weighting
 from .meters import Detector
+from .ambisonics import AmbiPanner
+from .ambisonics import AmbiRotator
