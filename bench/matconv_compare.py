@@ -1,6 +1,6 @@
 """Matrix convolution against BruteFIR, side by side in one run, run by hand.
 
-    python bench/matconv_compare.py [BUILD_DIR]     (default build/tests/bench)
+    python bench/matconv_compare.py [BUILD_DIR]     (default build/bench)
 
 Both convolve 16 inputs through the same 16 x 16 matrix of 4096-frame
 responses (random, float32) into 16 outputs, in partitions of 256 frames
@@ -40,8 +40,7 @@ FIFO = ["chrt", "-f", "1"] if shutil.which("chrt") and os.geteuid() == 0 else []
 
 
 def bench_dir():
-    top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    return sys.argv[1] if len(sys.argv) > 1 else os.path.join(top, "build", "tests", "bench")
+    return os.path.join(sys.argv[1] if len(sys.argv) > 1 else "build/bench", "bench")
 
 
 def brutefir_config(d, inpath, outpath):
