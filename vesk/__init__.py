@@ -24,3 +24,4 @@ from .meters import Weighting
 from .meters import Detector
 from .ambisonics import AmbiPanner
 from .ambisonics import AmbiRotator
+from .matconv import MatrixConvolver
