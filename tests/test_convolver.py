@@ -38,10 +38,9 @@ def decaying(n, rate, seed):
 
 
 @pytest.fixture
-def server64():
+def server64(server_private):
     """A server with periods of 64 frames, only for the test that uses it."""
-    with vesk.JackServer(rate=48000, period=64) as s:
-        yield s
+    return server_private(rate=48000, period=64)
 
 
 # (server fixture, response length, inputs, outputs, limit in dB)
