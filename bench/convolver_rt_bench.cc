@@ -7,11 +7,15 @@
 // a shared machine's hypervisor steals time at random), then for RUN_SECONDS
 // with it running.
 //
-//   convolver_rt_bench SERVER [RUN_SECONDS=60] [IR_SECONDS=5] [NINP=2] [NOUT=2]
+//   convolver_rt_bench SERVER [RUN_SECONDS=60] [IR_SECONDS=5] [NINP=2] [NOUT=2] [other]
+//
+// "other" starts the engine's workers with SCHED_OTHER instead of JACK's
+// policy (as the module does), to see what real-time workers cost the rest.
 
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 #include <atomic>
 #include <random>
@@ -47,6 +51,7 @@ int main (int ac, char *av [])
     double irsec = (ac > 3) ? atof (av [3]) : 5.0;
     int ninp = (ac > 4) ? atoi (av [4]) : 2;
     int nout = (ac > 5) ? atoi (av [5]) : 2;
+    bool other = (ac > 6) && !strcmp (av [6], "other");
 
     jack_status_t st;
     jack_client_t *mon = jack_client_open ("conv-bench-monitor", JackServerName, &st, server);
@@ -84,8 +89,9 @@ int main (int ac, char *av [])
         }
     }
     Convproc *P = C._convproc;
-    printf ("server %s: %d Hz, period %d; %dx%d responses of %.1f s (%d frames); levels:",
-            server, C.fsamp, C.fsize, ninp, nout, irsec, len);
+    printf ("server %s: %d Hz, period %d; %dx%d responses of %.1f s (%d frames); workers %s; levels:",
+            server, C.fsamp, C.fsize, ninp, nout, irsec, len,
+            other ? "SCHED_OTHER" : (C.jack_policy == SCHED_FIFO ? "SCHED_FIFO" : "JACK's policy"));
     for (int k = 0; k < P->nlevels (); k++) printf (" %dx%d", P->level_parts (k), P->level_size (k));
     printf ("\n");
     unsigned periods = (unsigned) ((double) run * C.fsamp / C.fsize);
@@ -93,7 +99,11 @@ int main (int ac, char *av [])
     {
         if (phase)
         {
-            C.set_state (Jclient::PROCESS);
+            if (other)
+            {
+                if (P->start_process (0, SCHED_OTHER) == 0) C.state = Jclient::PROCESS;
+            }
+            else C.set_state (Jclient::PROCESS);
             if (C.state != Jclient::PROCESS)
             {
                 fprintf (stderr, "start failed\n");
