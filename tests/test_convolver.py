@@ -233,3 +233,26 @@ def test_wrong_engine_version_is_refused_with_a_message(tmp_path):
     assert r.returncode == 0, r.stderr
     assert r.stdout.split() == ["-1", "None", "-1"]
     assert r.stderr == "Vesk-convolver does not match compile-time version.\n"
+
+
+def test_period_change_silences_until_reconfigured(own_server):
+    """The engine keeps the period it was configured for: after the server
+    changes its period the outputs are silent (never read past the engine's
+    buffers) until the responses are loaded again for the new period."""
+    import jack
+    h = decaying(3000, 48000, 12)
+    x = noise((1, 8192), 13)
+    with vesk.Convolver(1, 1, name="conv", server=own_server.name) as c:
+        c.load({(0, 0): h})
+        assert rel_db(push(c, x)[0], reference(x, {(0, 0): h}, 1)[0]) < -120
+        j = jack.Client("vesk-resize", servername=own_server.name, no_start_server=True)
+        try:
+            j.blocksize = 128
+            assert j.blocksize == 128
+        finally:
+            j.close()
+        time.sleep(0.1)
+        assert not push(c, x).any()
+        assert c.state == vesk.State.PROCESS
+        c.load({(0, 0): h})
+        assert rel_db(push(c, x)[0], reference(x, {(0, 0): h}, 1)[0]) < -120
