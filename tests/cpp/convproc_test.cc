@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 #include <random>
+#include <string>
 #include <vector>
 #include <gtest/gtest.h>
 #include "convproc.h"
@@ -102,7 +103,11 @@ TEST_P (Accuracy, MatchesDirectConvolution)
 INSTANTIATE_TEST_SUITE_P (Layouts, Accuracy, ::testing::Values (
     Case { 64, 1 }, Case { 64, 63 }, Case { 64, 257 }, Case { 64, 5000 }, Case { 64, 40000 },
     Case { 256, 1 }, Case { 256, 1024 }, Case { 256, 1025 }, Case { 256, 30000 },
-    Case { 1000, 999 }, Case { 1000, 17000 }, Case { 1024, 50000 }, Case { 16, 3000 }));
+    Case { 1000, 999 }, Case { 1000, 17000 }, Case { 1024, 50000 }, Case { 16, 3000 }),
+    [] (const ::testing::TestParamInfo<Case> &p)
+    {
+        return "B" + std::to_string (p.param.B) + "_len" + std::to_string (p.param.len);
+    });
 
 
 TEST (Convproc, UnitImpulseCopiesInTheSamePeriod)
