@@ -141,8 +141,12 @@ def design_filters(hrirs, directions, degree, rate, length=None, crossover=None,
     coef = np.zeros((Y.shape[1], len(freqs)), dtype=complex)
     coef[:, :kc] = Yp @ data[:, :kc]
     mag = np.abs(data)
+    # The phase runs on from bin to bin with the set's bulk delay, so that the
+    # high band stays where the HRIRs' energy is instead of wrapping round.
+    delay = float(np.median(np.argmax(np.abs(hrirs), axis=-1)))
+    step = -2 * np.pi * delay / nfft
     for k in range(kc, len(freqs)):
-        phase = np.angle(Y @ coef[:, k - 1])
+        phase = np.angle(Y @ coef[:, k - 1]) + step
         coef[:, k] = Yp @ (mag[:, k] * np.exp(1j * phase))
     coef[:, -1] = coef[:, -1].real
     h = np.fft.irfft(coef, nfft, axis=-1)[:, :length]
