@@ -184,8 +184,7 @@ def test_near_field_compensation_matches_the_prototype(server):
             x[ch, 0] = 1.0
             settle()
             h = push(r, x)[0].astype(float)
-            b, a = prototype_ba(l, 343.0 / 1.0, rate)
-            _, ref = scipy.signal.freqz(b, a, worN=f[band], fs=rate)
+            _, ref = scipy.signal.freqz_zpk(*prototype_zpk(l, 343.0, rate), worN=f[band], fs=rate)
             got = np.fft.rfft(h)[band]
             ok = np.abs(ref) > 1e-3
             err = np.abs(20 * np.log10(np.abs(got[ok]) / np.abs(ref[ok])))
@@ -216,7 +215,7 @@ def test_near_field_distance_clamps(server):
         r.nfcomp = 2.0
         settle()
         push(r, x)
-        hoabinaural.set_nfcomp(r.capsule, 25.0)
+        r.nfcomp = 25.0
         settle()
         np.testing.assert_allclose(push(r, x)[0], x[1], atol=1e-5)
         assert r.nfcomp is None
@@ -280,6 +279,7 @@ def test_module_arguments(server):
         # A bad array leaves the filter as it was.
         x = np.random.default_rng(8).normal(size=(4, 1000)).astype(np.float32)
         r.set_quaternion(1, 0, 0, 0)
+        r.nfcomp = None
         r.set_filter(2, [0.5])
         settle()
         with pytest.raises(TypeError):
@@ -334,10 +334,13 @@ def sphere_sofa(tmp_path_factory):
     return path
 
 
-# Normalised complex error from 100 Hz to 2 kHz (where the ear follows the
-# interaural phase), and RMS magnitude error in dB from 100 Hz to 16 kHz,
-# over 30 random directions off the measurement grid, both ears.
-DESIGN_BOUNDS = {1: (2.0, 1.5), 2: (-3.0, 1.5), 3: (-13.0, 1.5), 5: (-30.0, 1.3), 8: (-36.0, 1.2)}
+# Bounds on the normalised complex error from 100 Hz to 2 kHz (where the ear
+# follows the interaural phase; dB) and the RMS magnitude error from 100 Hz
+# to 16 kHz (dB), over 30 random directions off the measurement grid, both
+# ears. Measured: -1.1, -5.8, -16.6, -36.1, -41.1 dB and 0.87, 0.79, 0.64,
+# 0.65, 0.59 dB. The complex error must fall with every degree; MagLS keeps
+# the magnitude error below 1 dB from degree 1 on.
+DESIGN_BOUNDS = {1: (0.0, 1.0), 2: (-4.5, 0.9), 3: (-15.0, 0.75), 5: (-34.0, 0.75), 8: (-39.0, 0.7)}
 
 
 def test_designed_filters_render_panned_sources_like_their_hrirs(server, sphere_sofa):
