@@ -397,3 +397,28 @@ def test_design_arguments():
     bad[3, 0, 5] = np.nan
     with pytest.raises(ValueError):
         design_filters(bad, d, 2, 48000)
+
+
+def test_period_change(own_server):
+    """The convolution's partitions are the period at creation: a new period
+    that is a whole multiple of it is rendered in steps of the old one; any
+    other leaves the outputs silent."""
+    rng = np.random.default_rng(10)
+    x = rng.normal(size=(4, 6000)).astype(np.float32)
+    h = (rng.normal(size=300) * 0.1).astype(np.float32)
+    L, R = exact_render(x, [None, h, None, None], 1)
+    with vesk.BinauralRenderer(1, 512, name="binresize", server=own_server.name) as r:
+        r.set_filter(1, h)
+        for period, silent in ((512, False), (128, True), (256, False)):
+            c = jack.Client("vesk-resize", servername=own_server.name, no_start_server=True)
+            try:
+                c.blocksize = period
+            finally:
+                c.close()
+            settle()
+            assert r.period == period
+            y = push(r, x)
+            if silent:
+                assert not np.any(y)
+            else:
+                assert rel_db(y[0], L) < -120 and rel_db(y[1], R) < -120
