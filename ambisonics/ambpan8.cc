@@ -86,17 +86,20 @@ void Ambpan8::encode (float azim_, float elev_, float *out)
 
 void Ambpan8::encode4 (float a, float e, float *out)
 {
+    // Evaluated in double: in single precision the degree-4 polynomials lose
+    // up to 1e-6 near the poles (35 z^4 rounds at 4e-6); in double the only
+    // error left is the final rounding to float.
     const float *T = semi ? Csemi : Cnorm;
-    const float x = cosf (a) * cosf (e);
-    const float y = sinf (a) * cosf (e);
-    const float z = sinf (e);
+    const double x = cos ((double) a) * cos ((double) e);
+    const double y = sin ((double) a) * cos ((double) e);
+    const double z = sin ((double) e);
 
     out [0] = 1.0f;
     out [1] = T [0] * y;
     out [2] = T [0] * z;
     out [3] = T [0] * x;
     if (degree < 2) return;
-    const float x2 = x * x, y2 = y * y, z2 = z * z;
+    const double x2 = x * x, y2 = y * y, z2 = z * z;
     out [4] = T [1] * 2 * x * y;
     out [5] = T [1] * 2 * y * z;
     out [6] = T [2] * (3 * z2 - 1);

@@ -23,3 +23,5 @@ from .meters import NoiseMeter
 from .meters import Weighting
 from .meters import Detector
 from .binaural import BinauralRenderer
+from .ambisonics import AmbiPanner
+from .ambisonics import AmbiRotator
