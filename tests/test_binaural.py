@@ -16,7 +16,7 @@ from scipy.special import sph_harm_y
 
 import vesk
 from vesk import hoabinaural
-from vesk.binaural import design_filters, quaternion_from_ypr
+from vesk.binaural import design_filters
 from harness import push, push_while
 import hrtfmodel
 
@@ -81,7 +81,7 @@ def test_ports_follow_the_clamped_degree(server, degree, nin):
 def test_convolution_equals_numpy(server, degree, maxlen, length):
     rng = np.random.default_rng(length)
     with vesk.BinauralRenderer(degree, maxlen, name="binconv", server=server.name) as r:
-        nch = r.nch
+        nch = r.nchan
         x = rng.normal(size=(nch, 6000)).astype(np.float32)
         assert np.array_equal(push(r, x), np.zeros((2, 6000), np.float32))   # silent without filters
         filters = [rng.normal(size=length).astype(np.float32) * 0.1 for _ in range(nch)]
@@ -123,7 +123,7 @@ def test_impulse_filters_and_rotation_by_pi(server):
         np.testing.assert_allclose(y[1], x[0], atol=1e-5)
         r.set_filter(0, None)
         r.set_filter(1, [1.0])
-        r.set_quaternion(1, 0, 0, 0)
+        r.set_quaternion((1, 0, 0, 0))
         settle()
         y = push(r, x)
         np.testing.assert_allclose(y[0], x[1], atol=1e-5)
@@ -138,19 +138,22 @@ def test_impulse_filters_and_rotation_by_pi(server):
 def test_yaw_pitch_roll_and_head_tracking(server):
     """A yaw of 90 degrees takes a source at the front (channel 3, x) to the
     left (channel 1, y); keeping the scene still for a head turned 90 degrees
-    to the left takes it to the right."""
+    to the left takes it to the right. An angle of 0 is no rotation."""
     x = np.random.default_rng(5).normal(size=(4, 2000)).astype(np.float32)
     x[:3] = 0
     with vesk.BinauralRenderer(1, 64, name="binypr", server=server.name) as r:
         r.set_filter(1, [1.0])
-        r.set_ypr(90.0)
-        settle()
-        np.testing.assert_allclose(push(r, x)[0], x[3], atol=1e-5)
-        r.set_head(90.0)
-        settle()
-        np.testing.assert_allclose(push(r, x)[0], -x[3], atol=1e-5)
-    w, qx, qy, qz = quaternion_from_ypr(10.0, 20.0, 30.0)
-    assert w * w + qx * qx + qy * qy + qz * qz == pytest.approx(1.0)
+        for turn, sign in ((lambda: r.set_ypr(90.0, 0.0, 0.0), 1), (lambda: r.set_head(90.0, 0.0, 0.0), -1),
+                           (lambda: r.set_rotation(0.0, (0, 0, 1)), 0),
+                           (lambda: r.set_rotation(90.0, (0, 0, 2), degrees=True), 1)):
+            turn()
+            settle()
+            np.testing.assert_allclose(push(r, x)[0], sign * x[3], atol=1e-5)
+        np.testing.assert_allclose(r.matrix @ [1, 0, 0], [0, 1, 0], atol=1e-12)
+        with pytest.raises(ValueError):
+            r.set_rotation(1.0, (0, 0, 0))
+        with pytest.raises(ValueError):
+            r.set_quaternion((0, 0, 0, 0))
 
 
 def prototype_zpk(l, W, rate):
@@ -278,7 +281,7 @@ def test_module_arguments(server):
         assert hoabinaural.set_quaternion(c, 0.0, 0.0, 0.0, 0.0, 0.0) == 0
         # A bad array leaves the filter as it was.
         x = np.random.default_rng(8).normal(size=(4, 1000)).astype(np.float32)
-        r.set_quaternion(1, 0, 0, 0)
+        r.set_quaternion((1, 0, 0, 0))
         r.nfcomp = None
         r.set_filter(2, [0.5])
         settle()
@@ -359,7 +362,7 @@ def test_designed_filters_render_panned_sources_like_their_hrirs(server, sphere_
         with vesk.BinauralRenderer(degree, 512, name="bindesign", server=server.name) as r:
             r.load_sofa(sphere_sofa)
             g = scipy_sn3d(degree, az, el)
-            x = np.zeros((r.nch, seg * len(az)), np.float32)
+            x = np.zeros((r.nchan, seg * len(az)), np.float32)
             x[:, ::seg] = g.T
             settle()
             y = push(r, x)

@@ -12,7 +12,7 @@ channels of negative order negated (left-right symmetry of the head).
     with vesk.BinauralRenderer(3, maxlen=512, server=server.name) as r:
         r.load_sofa("subject.sofa")      # HRIRs at the server's rate
         r.nfcomp = 1.5                   # sources 1.5 m away
-        r.set_ypr(30.0, 0.0, 0.0)        # turn the scene 30 degrees to the left
+        r.set_head(30.0, 0.0, 0.0)       # the listener looks 30 degrees to the left
 """
 
 import math
@@ -21,6 +21,8 @@ import numpy as np
 
 from . import hoabinaural
 from ._tool import Tool
+from .ambisonics import (quaternion_from_axis_angle, quaternion_from_ypr, quaternion_inverse,
+                         rotation_matrix, _unit_quaternion, _ramp)
 
 SPEED_OF_SOUND = 343.0   # m/s, as the renderer's near-field compensation uses
 HEAD_RADIUS = 0.0875     # m, the default head radius of the filter design
@@ -180,27 +182,14 @@ def sofa_filters(path, degree, length=None, crossover=None, **kw):
     return design_filters(ir[:, :2], directions, degree, rate, length, crossover, **kw), rate
 
 
-def quaternion_from_ypr(yaw, pitch, roll):
-    """Unit quaternion (w, x, y, z) of the rotation Rz(yaw) Ry(pitch) Rx(roll),
-    angles in degrees: yaw turns +x towards +y (to the left), pitch about y,
-    roll about x."""
-    h = np.radians([yaw, pitch, roll]) * 0.5
-    cy, sy = np.cos(h[0]), np.sin(h[0])
-    cp, sp = np.cos(h[1]), np.sin(h[1])
-    cr, sr = np.cos(h[2]), np.sin(h[2])
-    return (cy * cp * cr + sy * sp * sr,
-            cy * cp * sr - sy * sp * cr,
-            cy * sp * cr + sy * cp * sr,
-            sy * cp * cr - cy * sp * sr)
-
-
 class BinauralRenderer(Tool):
     """Binaural renderer of an ambisonic signal set of degree 1 to 8.
 
     Inputs "in.0" ... "in.{(degree+1)**2 - 1}" take the set in ACN order,
     SN3D; outputs "out.L" and "out.R" give the ear signals. Each period the
     set is rotated (:meth:`set_rotation`, :meth:`set_quaternion`,
-    :meth:`set_ypr`: the scene turns, with a ramp of 0 to 1 s), optionally
+    :meth:`set_ypr`, :meth:`set_head`: the scene turns, with a ramp of 0 to
+    1 s; conventions as in :mod:`vesk.ambisonics`), optionally
     near-field compensated (:attr:`nfcomp`), then every channel is convolved
     with its left-ear filter and summed (the right ear negates the channels
     of negative order). Both outputs are silent until filters are loaded
@@ -222,9 +211,10 @@ class BinauralRenderer(Tool):
         self._open(name, server, int(maxlen), int(degree))
         self._degree = max(1, min(8, int(degree)))
         self._maxlen = max(1, min(2048, int(maxlen)))
-        self._ninp = self.nch if self.name else 0
+        self._ninp = self.nchan if self.name else 0
         self._nout = 2 if self.name else 0
         self._nfcomp = None
+        self._quat = np.array([1.0, 0.0, 0.0, 0.0])
 
     @property
     def degree(self):
@@ -232,7 +222,7 @@ class BinauralRenderer(Tool):
         return self._degree
 
     @property
-    def nch(self):
+    def nchan(self):
         """Number of ambisonic channels (inputs), (degree+1)**2."""
         return (self._degree + 1) ** 2
 
@@ -252,7 +242,7 @@ class BinauralRenderer(Tool):
 
         ``h`` is converted to float32; samples past what the renderer uses are
         ignored. Non-finite samples raise ValueError; an index outside
-        0..nch-1 is ignored.
+        0..nchan-1 is ignored.
         """
         if h is not None:
             h = np.asarray(h, dtype=_F32)
@@ -261,16 +251,16 @@ class BinauralRenderer(Tool):
         hoabinaural.set_filter(self.capsule, int(index), h)
 
     def set_filters(self, filters):
-        """Load all filters at once: ``filters`` has one row per channel (nch rows)."""
+        """Load all filters at once: ``filters`` has one row per channel (nchan rows)."""
         f = np.asarray(filters, dtype=_F32)
-        if f.ndim != 2 or f.shape[0] != self.nch:
-            raise ValueError(f"filters must have shape ({self.nch}, n)")
-        for i in range(self.nch):
+        if f.ndim != 2 or f.shape[0] != self.nchan:
+            raise ValueError(f"filters must have shape ({self.nchan}, n)")
+        for i in range(self.nchan):
             self.set_filter(i, f[i])
 
     def clear_filters(self):
         """Silence both outputs: every channel's filter cleared."""
-        for i in range(self.nch):
+        for i in range(self.nchan):
             self.set_filter(i, None)
 
     def load_hrirs(self, hrirs, directions, rate=None, **kw):
@@ -308,25 +298,41 @@ class BinauralRenderer(Tool):
             hoabinaural.set_nfcomp(self.capsule, float(distance))
             self._nfcomp = max(float(distance), 0.5)
 
-    def set_rotation(self, angle, axis=(0.0, 0.0, 1.0), tramp=0.0):
-        """Rotate the scene by ``angle`` radians about ``axis`` over ``tramp`` s.
-        A zero axis or an angle of 0 leaves the rotation as it is."""
-        x, y, z = (float(v) for v in axis)
-        hoabinaural.set_rotation(self.capsule, float(angle), x, y, z, float(tramp))
+    def set_rotation(self, angle, axis, ramp=0.0, degrees=False):
+        """Rotate the scene by ``angle`` (radians, or degrees with
+        ``degrees``) about ``axis`` (x, y, z) over ``ramp`` seconds (0..1).
+        A zero or non-finite axis or angle raises ValueError; an angle of 0
+        means no rotation."""
+        angle = math.radians(angle) if degrees else float(angle)
+        self._send(quaternion_from_axis_angle(angle, axis), ramp)
 
-    def set_quaternion(self, w, x, y, z, tramp=0.0):
-        """Rotate the scene by the quaternion (w, x, y, z), which need not be
-        of unit length; (1, 0, 0, 0) is no rotation."""
-        hoabinaural.set_quaternion(self.capsule, float(w), float(x), float(y), float(z), float(tramp))
+    def set_quaternion(self, q, ramp=0.0):
+        """Rotate the scene by the quaternion ``q`` = (w, x, y, z), of any
+        non-zero finite length; (1, 0, 0, 0) is no rotation."""
+        self._send(_unit_quaternion(q), ramp)
 
-    def set_ypr(self, yaw, pitch=0.0, roll=0.0, tramp=0.0):
-        """Rotate the scene by Rz(yaw) Ry(pitch) Rx(roll), angles in degrees
-        (see :func:`quaternion_from_ypr`)."""
-        self.set_quaternion(*quaternion_from_ypr(yaw, pitch, roll), tramp)
+    def set_ypr(self, yaw, pitch, roll, ramp=0.0, degrees=True):
+        """Rotate the scene by R = Rz(yaw) Ry(pitch) Rx(roll), angles in
+        degrees (radians with ``degrees=False``); see :mod:`vesk.ambisonics`."""
+        self._send(quaternion_from_ypr(yaw, pitch, roll, degrees), ramp)
 
-    def set_head(self, yaw, pitch=0.0, roll=0.0, tramp=0.0):
+    def set_head(self, yaw, pitch, roll, ramp=0.0, degrees=True):
         """Keep the scene still for a listener whose head has turned by yaw,
-        pitch and roll (degrees, as :meth:`set_ypr`): the scene is rotated
-        by the inverse of the head's rotation."""
-        w, x, y, z = quaternion_from_ypr(yaw, pitch, roll)
-        self.set_quaternion(w, -x, -y, -z, tramp)
+        pitch and roll (as :meth:`set_ypr`): the scene is rotated by the
+        inverse of the head's rotation."""
+        self._send(quaternion_inverse(quaternion_from_ypr(yaw, pitch, roll, degrees)), ramp)
+
+    def _send(self, q, ramp):
+        # Sent as a quaternion: an angle of zero would be dropped as a request.
+        hoabinaural.set_quaternion(self.capsule, *(float(v) for v in q), _ramp(ramp))
+        self._quat = np.asarray(q, dtype=float)
+
+    @property
+    def quaternion(self):
+        """The scene rotation as last set, a unit quaternion (w, x, y, z)."""
+        return self._quat.copy()
+
+    @property
+    def matrix(self):
+        """The scene rotation as last set, a 3 x 3 matrix acting on (x, y, z)."""
+        return rotation_matrix(self._quat)
