@@ -43,7 +43,7 @@ public:
     Binconv (int degree, int maxlen, int fsize);
     ~Binconv (void);
 
-    // Control thread. Loads the left-ear response of channel index: len
+    // Control thread (one at a time). Loads the left-ear response of channel index: len
     // samples data [0], data [step], ... times gain (at most nparts * fsize
     // of them); data null or len <= 0 clears it. The filter is prepared in a
     // spare table and replaces the old one whole at the start of the next
