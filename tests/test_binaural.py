@@ -425,3 +425,13 @@ def test_period_change(own_server):
                 assert not np.any(y)
             else:
                 assert rel_db(y[0], L) < -120 and rel_db(y[1], R) < -120
+
+
+def test_sofa_at_another_rate_is_refused(server, tmp_path):
+    path = tmp_path / "sphere44.sofa"
+    hrtfmodel.write_sofa(path, m=60, rate=44100, n=64)
+    with vesk.BinauralRenderer(1, 128, name="binrate", server=server.name) as r:
+        with pytest.raises(ValueError, match="44100"):
+            r.load_sofa(path)
+    filters, rate = vesk.binaural.sofa_filters(path, 1, length=64)
+    assert rate == 44100 and filters.shape == (4, 64)
