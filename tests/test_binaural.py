@@ -273,6 +273,12 @@ def test_module_arguments(server):
             hoabinaural.set_nfcomp(c, float("nan"))
         for index in (-1, 4, 100):
             assert hoabinaural.set_filter(c, index, np.ones(4, np.float32)) == 0
+            with pytest.raises(IndexError):
+                r.set_filter(index, [1.0])
+        with pytest.raises(ValueError):
+            r.set_filter(0, np.ones((2, 2)))
+        with pytest.raises(ValueError):
+            r.set_filters(np.ones((3, 8)))
         assert hoabinaural.set_filter(c, 0, None) == 0
         assert hoabinaural.set_filter(c, 0, np.zeros(0, np.float32)) == 0
         assert hoabinaural.set_nfcomp(c, 2.0) is None

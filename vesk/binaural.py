@@ -242,13 +242,16 @@ class BinauralRenderer(Tool):
 
         ``h`` is converted to float32; samples past what the renderer uses are
         ignored. Non-finite samples raise ValueError; an index outside
-        0..nchan-1 is ignored.
+        0..nchan-1 raises IndexError.
         """
+        index = int(index)
+        if not 0 <= index < self.nchan:
+            raise IndexError(f"Channel index {index} out of range 0..{self.nchan - 1}")
         if h is not None:
             h = np.asarray(h, dtype=_F32)
             if h.ndim != 1:
-                raise ValueError("a filter must be one-dimensional")
-        hoabinaural.set_filter(self.capsule, int(index), h)
+                raise ValueError("Filter must be one-dimensional")
+        hoabinaural.set_filter(self.capsule, index, h)
 
     def set_filters(self, filters):
         """Load all filters at once: ``filters`` has one row per channel (nchan rows)."""
