@@ -46,8 +46,9 @@ Binconv::Binconv (int degree_, int maxlen_, int fsize_) :
     {
         filt [i] = hist [i] = nullptr;
         for (int t = 0; t < NTAB; t++) ftab [i][t] = nullptr;
-        fnext [i].store (0, std::memory_order_relaxed);
-        fused [i].store (0, std::memory_order_relaxed);
+        ffront [i] = 0;
+        fslot [i].store (1, std::memory_order_relaxed);
+        fback [i] = 2;
     }
     degree = degree_ < 0 ? 0 : (degree_ > 8 ? 8 : degree_);
     nch = (degree + 1) * (degree + 1);
@@ -101,13 +102,7 @@ Binconv::~Binconv (void)
 int Binconv::setimp (int index, float gain, const float *data, int len, int step)
 {
     if (index < 0 || index >= nch) return 1;
-    // Only this thread writes fnext; fused may move to fnext meanwhile, never
-    // to the third table.
-    int n = fnext [index].load (std::memory_order_relaxed);
-    int u = fused [index].load (std::memory_order_acquire);
-    int t = 0;
-    while (t == n || t == u) t++;
-    Fdata *F = ftab [index][t];
+    Fdata *F = ftab [index][fback [index]];
     F->clear ();
     if (data && len > 0)
     {
@@ -125,21 +120,23 @@ int Binconv::setimp (int index, float gain, const float *data, int len, int step
         }
         F->nact = p;
     }
-    fnext [index].store (t, std::memory_order_release);
+    // Publishes the filled table (release) and takes the one that was
+    // waiting, which nobody reads any more (acquire).
+    fback [index] = fslot [index].exchange (fback [index] | FRESH, std::memory_order_acq_rel) & 3;
     return 0;
 }
 
 
-// At the start of a period every channel moves to the table published last.
+// At the start of a period every channel with a new filter takes it, and
+// leaves its old table for setimp to fill next.
 void Binconv::take_filters (void)
 {
     for (int i = 0; i < nch; i++)
     {
-        int n = fnext [i].load (std::memory_order_acquire);
-        if (n != fused [i].load (std::memory_order_relaxed))
+        if (fslot [i].load (std::memory_order_relaxed) & FRESH)
         {
-            filt [i] = ftab [i][n];
-            fused [i].store (n, std::memory_order_release);
+            ffront [i] = fslot [i].exchange (ffront [i], std::memory_order_acq_rel) & 3;
+            filt [i] = ftab [i][ffront [i]];
         }
     }
 }

@@ -77,13 +77,19 @@ public:
     Fdata           *filt [MAXCH];   // process thread: the filter in use per channel
     Fdata           *hist [MAXCH];   // process thread: input spectra per channel
 
-    // Filter replacement without a lock, three tables per channel. setimp
-    // fills a table that is neither the one published last (fnext) nor the
-    // one in use (fused), so the process thread never reads a table being
-    // written: it can only move from fused to fnext.
+    // Filter replacement without a lock: a triple buffer per channel. Of
+    // the three tables, setimp owns one (fback) and fills it; the process
+    // thread owns one (ffront, read through filt); the third sits in fslot.
+    // setimp publishes its table by exchanging it into fslot with the FRESH
+    // mark and takes back what was there; at a period start the process
+    // thread, seeing FRESH, exchanges its own table in and takes the new
+    // one. Each table has one owner at a time, so no table is ever read
+    // while it is written, and neither side waits.
+    enum { FRESH = 4 };
     Fdata             *ftab [MAXCH][NTAB];
-    std::atomic<int>   fnext [MAXCH];   // written by setimp (release, after the table is filled); read by process (acquire)
-    std::atomic<int>   fused [MAXCH];   // written by process (release, once it no longer reads the old table); read by setimp (acquire)
+    int                fback [MAXCH];    // setimp's table
+    int                ffront [MAXCH];   // process thread's table
+    std::atomic<int>   fslot [MAXCH];    // the third table, | FRESH when published and not yet taken (acq_rel exchanges)
 
 private:
 
