@@ -87,7 +87,7 @@ void run (int degree, int fsize)
 int main (void)
 {
     printf ("Binaural renderer, 512-sample filters on every channel, %d Hz: time per period\n"
-            "as a percentage of the period (one core).\n\n", FSAMP);
+            "(CPU time of this thread) as a percentage of the period.\n\n", FSAMP);
     printf ("degree period   renderer   rotation    near-field  convolution\n"
             "                           (ramping)\n");
     for (int degree : { 3, 8 })
