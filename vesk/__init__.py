@@ -22,3 +22,4 @@ from .meters import LevelMeter
 from .meters import NoiseMeter
 from .meters import Weighting
 from .meters import Detector
+from .player import FilePlayer
