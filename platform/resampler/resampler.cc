@@ -48,24 +48,27 @@ static double bessel_i0 (double x)
 }
 
 
-// Dot products on 8-float vectors. Taps counts are multiples of 8; the
-// coefficient rows are 32-byte aligned, the input runs are not.
-typedef float v8sf __attribute__ ((vector_size (32), may_alias));
-typedef float v8sf_u __attribute__ ((vector_size (32), aligned (4), may_alias));
+// Dot products on 16-float vectors (split by the compiler into what the
+// processor has). Taps counts are multiples of 16; the coefficient rows are
+// 64-byte aligned, the input runs are not.
+typedef float v16sf __attribute__ ((vector_size (64), may_alias));
+typedef float v16sf_u __attribute__ ((vector_size (64), aligned (4), may_alias));
 
 static inline float dot (const float *x, const float *c, unsigned int n)
 {
-    v8sf a = { 0, 0, 0, 0, 0, 0, 0, 0 };
-    v8sf b = a;
+    // Two accumulators (four or eight registers) keep the multiply-add units busy.
+    v16sf a = { 0 };
+    v16sf b = a;
     unsigned int i = 0;
-    for (; i + 16 <= n; i += 16)
+    for (; i + 32 <= n; i += 32)
     {
-        a += *(const v8sf_u *)(x + i) * *(const v8sf *)(c + i);
-        b += *(const v8sf_u *)(x + i + 8) * *(const v8sf *)(c + i + 8);
+        a += *(const v16sf_u *)(x + i) * *(const v16sf *)(c + i);
+        b += *(const v16sf_u *)(x + i + 16) * *(const v16sf *)(c + i + 16);
     }
-    if (i < n) a += *(const v8sf_u *)(x + i) * *(const v8sf *)(c + i);
+    if (i < n) a += *(const v16sf_u *)(x + i) * *(const v16sf *)(c + i);
     a += b;
-    return ((a [0] + a [4]) + (a [1] + a [5])) + ((a [2] + a [6]) + (a [3] + a [7]));
+    return  (((a [0] + a [8]) + (a [4] + a [12])) + ((a [2] + a [10]) + (a [6] + a [14])))
+          + (((a [1] + a [9]) + (a [5] + a [13])) + ((a [3] + a [11]) + (a [7] + a [15])));
 }
 
 
@@ -81,7 +84,7 @@ struct Convjob
 };
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__ ((target_clones ("arch=x86-64-v3", "default")))
+__attribute__ ((target_clones ("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #endif
 static unsigned int convolve (const Convjob &J, uint32_t &phase, unsigned int &nread, float *&out, unsigned int nout)
 {
@@ -197,7 +200,7 @@ int Resampler::setup (unsigned int in_rate, unsigned int out_rate, unsigned int 
     double Hin = H * s;                           // window half length in input samples
     double beta = 0.1102 * (ATTEN - 8.7);
     double ib = 1.0 / bessel_i0 (beta);
-    unsigned int K = 4 * (unsigned int) ceil (Hin / 4);
+    unsigned int K = 8 * (unsigned int) ceil (Hin / 8);
     _ntaps = 2 * K;
 
     unsigned int np = (unsigned int) ceil (INTERP_PHASES / s);
@@ -215,8 +218,8 @@ int Resampler::setup (unsigned int in_rate, unsigned int out_rate, unsigned int 
     }
 
     _buflen = _ntaps + BUFFER_EXTRA;
-    _coef = (float *) aligned_alloc (32, (size_t) _nrow * _ntaps * sizeof (float));
-    _buff = (float *) aligned_alloc (32, (size_t) chan * _buflen * sizeof (float));
+    _coef = (float *) aligned_alloc (64, (size_t) _nrow * _ntaps * sizeof (float));
+    _buff = (float *) aligned_alloc (64, (size_t) chan * _buflen * sizeof (float));
     if (!_coef || !_buff)
     {
         clear ();

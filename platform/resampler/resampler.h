@@ -66,7 +66,7 @@ private:
     void output (unsigned int k);
 
     unsigned int   _nchan;     // channels, 0 when not set up
-    unsigned int   _ntaps;     // taps per output frame (multiple of 8)
+    unsigned int   _ntaps;     // taps per output frame (multiple of 16)
     unsigned int   _nrow;      // rows of _coef: phases of an input period (+ 1 when interpolating)
     unsigned int   _nphase;    // phases per input period: L (exact) or the table's resolution
     bool           _interp;    // interpolate between adjacent rows (ratio not a small fraction)
