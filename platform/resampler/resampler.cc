@@ -54,7 +54,13 @@ static double bessel_i0 (double x)
 typedef float v16sf __attribute__ ((vector_size (64), may_alias));
 typedef float v16sf_u __attribute__ ((vector_size (64), aligned (4), may_alias));
 
-static inline float dot (const float *x, const float *c, unsigned int n)
+static inline __attribute__ ((always_inline)) float hsum (v16sf a)
+{
+    return  (((a [0] + a [8]) + (a [4] + a [12])) + ((a [2] + a [10]) + (a [6] + a [14])))
+          + (((a [1] + a [9]) + (a [5] + a [13])) + ((a [3] + a [11]) + (a [7] + a [15])));
+}
+
+static inline __attribute__ ((always_inline)) float dot (const float *x, const float *c, unsigned int n)
 {
     // Two accumulators (four or eight registers) keep the multiply-add units busy.
     v16sf a = { 0 };
@@ -66,9 +72,58 @@ static inline float dot (const float *x, const float *c, unsigned int n)
         b += *(const v16sf_u *)(x + i + 16) * *(const v16sf *)(c + i + 16);
     }
     if (i < n) a += *(const v16sf_u *)(x + i) * *(const v16sf *)(c + i);
-    a += b;
-    return  (((a [0] + a [8]) + (a [4] + a [12])) + ((a [2] + a [10]) + (a [6] + a [14])))
-          + (((a [1] + a [9]) + (a [5] + a [13])) + ((a [3] + a [11]) + (a [7] + a [15])));
+    return hsum (a + b);
+}
+
+
+// Two dot products that share their loads: two channels with one row, and
+// one channel with two rows. Each sum is formed exactly as dot() forms it.
+static inline __attribute__ ((always_inline)) void dot_xx (const float *x0, const float *x1, const float *c, unsigned int n, float &s0, float &s1)
+{
+    v16sf a0 = { 0 };
+    v16sf b0 = a0, a1 = a0, b1 = a0;
+    unsigned int i = 0;
+    for (; i + 32 <= n; i += 32)
+    {
+        v16sf k = *(const v16sf *)(c + i);
+        v16sf m = *(const v16sf *)(c + i + 16);
+        a0 += *(const v16sf_u *)(x0 + i) * k;
+        b0 += *(const v16sf_u *)(x0 + i + 16) * m;
+        a1 += *(const v16sf_u *)(x1 + i) * k;
+        b1 += *(const v16sf_u *)(x1 + i + 16) * m;
+    }
+    if (i < n)
+    {
+        v16sf k = *(const v16sf *)(c + i);
+        a0 += *(const v16sf_u *)(x0 + i) * k;
+        a1 += *(const v16sf_u *)(x1 + i) * k;
+    }
+    s0 = hsum (a0 + b0);
+    s1 = hsum (a1 + b1);
+}
+
+static inline __attribute__ ((always_inline)) void dot_cc (const float *x, const float *c0, const float *c1, unsigned int n, float &s0, float &s1)
+{
+    v16sf a0 = { 0 };
+    v16sf b0 = a0, a1 = a0, b1 = a0;
+    unsigned int i = 0;
+    for (; i + 32 <= n; i += 32)
+    {
+        v16sf u = *(const v16sf_u *)(x + i);
+        v16sf v = *(const v16sf_u *)(x + i + 16);
+        a0 += u * *(const v16sf *)(c0 + i);
+        b0 += v * *(const v16sf *)(c0 + i + 16);
+        a1 += u * *(const v16sf *)(c1 + i);
+        b1 += v * *(const v16sf *)(c1 + i + 16);
+    }
+    if (i < n)
+    {
+        v16sf u = *(const v16sf_u *)(x + i);
+        a0 += u * *(const v16sf *)(c0 + i);
+        a1 += u * *(const v16sf *)(c1 + i);
+    }
+    s0 = hsum (a0 + b0);
+    s1 = hsum (a1 + b1);
 }
 
 
@@ -102,18 +157,20 @@ static unsigned int convolve (const Convjob &J, uint32_t &phase, unsigned int &n
             const float *c1 = c0 + J.ntaps;
             for (unsigned int c = 0; c < J.nchan; c++, x += J.buflen)
             {
-                float s0 = dot (x, c0, J.ntaps);
-                float s1 = dot (x, c1, J.ntaps);
+                float s0, s1;
+                dot_cc (x, c0, c1, J.ntaps, s0, s1);
                 *out++ = s0 + f * (s1 - s0);
             }
         }
         else
         {
             const float *c0 = J.coef + (size_t) phase * J.ntaps;
-            for (unsigned int c = 0; c < J.nchan; c++, x += J.buflen)
+            unsigned int c = 0;
+            for (; c + 2 <= J.nchan; c += 2, x += 2 * J.buflen, out += 2)
             {
-                *out++ = dot (x, c0, J.ntaps);
+                dot_xx (x, x + J.buflen, c0, J.ntaps, out [0], out [1]);
             }
+            if (c < J.nchan) *out++ = dot (x, c0, J.ntaps);
         }
         nread += J.step;
         phase += J.dphase;
