@@ -214,7 +214,7 @@ def test_files_it_cannot_play(server, tmp_path):
         good = write(tmp_path / "good.wav", noise(1, 1000), 48000)
         cases = [str(tmp_path / "missing.wav"),
                  write(tmp_path / "low.wav", noise(1, 1000), 4000),          # below 4096 Hz
-                 write(tmp_path / "high.wav", noise(1, 1000), 256000)]       # beyond the converter
+                 write(tmp_path / "high.wav", noise(1, 1000), 400000)]       # beyond the converter
         (tmp_path / "junk.wav").write_bytes(b"RIFF not really")
         cases.append(str(tmp_path / "junk.wav"))
         for bad in cases:
@@ -223,8 +223,8 @@ def test_files_it_cannot_play(server, tmp_path):
                 p.open(bad)
             assert p.file_info == (0, 0, 0)
             assert p.state == State.PASSIVE
-        # 4096 Hz is the lowest rate the reader takes; the converter starts at 8 kHz.
-        assert fileplayer.open_file(p.capsule, write(tmp_path / "r.wav", noise(1, 10), 8000)) == 0
+        # 4096 Hz is the lowest rate the reader takes, and the converter serves it.
+        assert fileplayer.open_file(p.capsule, write(tmp_path / "r.wav", noise(1, 10), 4096)) == 0
         with pytest.raises(ValueError):
             fileplayer.set_gain(p.capsule, float("nan"), 0)
         with pytest.raises(ValueError):

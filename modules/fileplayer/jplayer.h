@@ -1,7 +1,7 @@
 // JACK client that plays an audio file onto 0 to 100 outputs ("out_%d"),
 // with stop, play, locate and a gain in dB ramped over 0 to 1 s or more.
 // Frames come from the read-ahead reader (AFreader); a file at another rate
-// than the server's is converted on the fly (Resampler, 8 to 192 kHz).
+// than the server's is converted on the fly (Resampler, 4 to 384 kHz).
 
 #ifndef VESK_JPLAYER_H
 #define VESK_JPLAYER_H

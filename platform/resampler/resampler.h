@@ -1,5 +1,5 @@
 // libvesk-resampler: multichannel sample-rate converter, a polyphase
-// windowed-sinc (Kaiser) filter for any pair of rates from 8 kHz to 192 kHz,
+// windowed-sinc (Kaiser) filter for any pair of rates from 4 kHz to 384 kHz,
 // on interleaved float frames. All memory is taken in setup(); process()
 // never allocates, locks or makes a system call.
 //
@@ -28,7 +28,7 @@ public:
     Resampler (void);
     ~Resampler (void);
 
-    // Prepares conversion from in_rate to out_rate (Hz, 8000 to 192000 each)
+    // Prepares conversion from in_rate to out_rate (Hz, 4000 to 384000 each)
     // for chan interleaved channels (1 to 100) with filter length hlen
     // (4 to 64). Returns 0, or 1 for a value out of range or no memory (the
     // converter is then cleared). Equal rates are converted too (a delay-free
@@ -55,7 +55,7 @@ public:
     const float  *inp_data;    // interleaved input, or null for silence
     float        *out_data;    // interleaved output
 
-    enum { MINRATE = 8000, MAXRATE = 192000, MINHLEN = 4, MAXHLEN = 64, MAXCHAN = 100 };
+    enum { MINRATE = 4000, MAXRATE = 384000, MINHLEN = 4, MAXHLEN = 64, MAXCHAN = 100 };
 
 private:
 
