@@ -17,7 +17,9 @@
 //
 // The two libraries are used as black boxes through their public API only.
 // Built when they are found (libsoxr-dev, libsamplerate0-dev); run by hand:
-//   build/tests/bench/resampler_bench
+//   build/tests/bench/resampler_bench [speed]
+// and for the sweep spectrogram measure, bench/resampler_sweep.py, which calls
+//   resampler_bench sweep CONVERTER IN_RATE OUT_RATE SECONDS FILE
 
 #include <math.h>
 #include <stdio.h>
@@ -244,10 +246,35 @@ static void quality (int k, unsigned fi, unsigned fo)
 }
 
 
+// A linear sweep from 0 to half the input rate, amplitude 0.5, through
+// converter k, written as raw float32 for resampler_sweep.py.
+static int sweep (int k, unsigned fi, unsigned fo, double secs, const char *path)
+{
+    size_t n = (size_t)(secs * fi);
+    std::vector<float> x (n), y;
+    double rate = 0.5 * fi / secs;   // Hz per second
+    for (size_t i = 0; i < n; i++)
+    {
+        double t = (double) i / fi;
+        x [i] = (float)(0.5 * sin (M_PI * rate * t * t));
+    }
+    convert (k, fi, fo, 1, x, y);
+    FILE *F = fopen (path, "wb");
+    if (!F) return 1;
+    fwrite (y.data (), sizeof (float), y.size (), F);
+    fclose (F);
+    return 0;
+}
+
+
 int main (int ac, char *av [])
 {
     struct { unsigned fi, fo; } pairs [] = { { 44100, 48000 }, { 96000, 44100 } };
     bool noquality = (ac > 1) && !strcmp (av [1], "speed");
+    if ((ac == 7) && !strcmp (av [1], "sweep"))
+    {
+        return sweep (atoi (av [2]), atoi (av [3]), atoi (av [4]), atof (av [5]), av [6]);
+    }
 
     printf ("Speed: million output samples per second, best of 3, blocks of 1024 input frames\n");
     printf ("  %-26s", "");
