@@ -1,6 +1,7 @@
 // JACK client of the file player.
 
 #include <math.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
@@ -37,8 +38,9 @@ Jplayer::Jplayer (const char *client_name, const char *server_name, int nout) :
         return;
     }
     // JACK's policy at its lowest priority: the thread wrapper raises 0 to
-    // the policy's minimum. Without a disk thread nothing is ever read.
-    _reader.runthr (jack_policy, 0);
+    // the policy's minimum. Without a disk thread nothing would ever be
+    // read, so a refused real-time thread becomes an ordinary one.
+    if (_reader.runthr (jack_policy, 0)) _reader.runthr (SCHED_OTHER, 0);
     _cmd_state.store (PASSIVE, std::memory_order_relaxed);
     state = PASSIVE;
 }
@@ -307,7 +309,12 @@ void Jplayer::play_resampled (int nframes)
         R.inp_data = nullptr;
         R.out_count = m;
         R.out_data = _rsbuff;
-        R.process ();
+        if (R.process ())
+        {
+            // Not set up: cannot happen while _rsbuff exists, but never spin.
+            output_silence (k, nframes - k);
+            return;
+        }
         while (R.out_count)
         {
             int h = (int) ceilf ((float)(R.out_count / _ratio));
