@@ -103,7 +103,10 @@ def test_other_rate_is_converted(rig, tmp_path):
     assert p.file_info == (2, 44100, n)
     got = record(p, r, 48000 * 2 + 12000, p.play)
     assert p.posit == (State.ENDFILE, n)
-    k = np.flatnonzero(got[0])[0]
+    # The converter's rounding leaves traces of 1e-17 or so around the
+    # signal: its start and end are found above a threshold.
+    audible = np.flatnonzero(np.abs(got[0]) > 1e-6)
+    k = audible[0]
     for ch, (f, a) in enumerate([(1000, 0.5), (3000, 0.25)]):
         y = got[ch, k + 2000:k + 94000].astype(np.float64)
         m = np.arange(len(y)) / 48000
@@ -114,7 +117,7 @@ def test_other_rate_is_converted(rig, tmp_path):
         assert 20 * np.log10(np.std(resid) / (a / np.sqrt(2))) < -120
     # 96000 output frames for 88200 file frames, plus the filter's reach
     # (144 file frames) at either end.
-    span = np.flatnonzero(got[0])[-1] - k
+    span = audible[-1] - k
     assert 96000 < span <= 96000 + 2 * 144 * 48000 / 44100 + 2
 
 

@@ -1,25 +1,34 @@
-// Polyphase windowed-sinc sample-rate converter.
+// Two-stage sample-rate converter.
 //
-// The ratio is kept as an exact fraction in_rate / out_rate = _M / _L, so
-// output frame n lies at input time n * _M / _L with no drift. When _L is
-// small (44.1 <-> 48 kHz gives 147 / 160) every phase has its own row of
-// coefficients; otherwise the rows sample the kernel at _nphase phases per
-// input period and each output frame interpolates linearly between the two
-// rows around its phase.
+// The sharp stage filters the input with the long Kaiser-windowed sinc whose
+// stop band starts at half the lower rate, by overlap-save FFT in double
+// precision (in float its rounding noise would be near -135 dB); when the
+// output rate is above half the input rate it also doubles the rate (the
+// zero-stuffed input's spectrum is the input's, repeated). Its output then
+// holds nothing above half the lower rate and no image below the stage rate
+// less that, so the polyphase stage that follows needs only a short kernel:
+// a windowed sinc at half the stage rate, 32 taps for 140 dB.
+//
+// The polyphase ratio is kept as an exact fraction (stage rate) / out_rate =
+// _M / _L, so output frame n lies at input time n * in_rate / out_rate with
+// no drift. When _L is small every phase has its own row of coefficients;
+// otherwise the rows sample the kernel at 4096 phases per stage-input period
+// and each output frame interpolates linearly between the two rows around
+// its phase.
 
+#include <complex>
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
+#include <vector>
+#include <fftw3.h>
 #include "resampler.h"
 
 
 // Kaiser window shape and length for the stop-band attenuation in dB.
 static const double ATTEN = 150.0;
-// Phases per input period of an interpolated table, for upsampling; fewer
-// (in proportion) for downsampling, where the kernel is smoother.
+// Phases per input period of an interpolated polyphase table.
 static const unsigned int INTERP_PHASES = 4096;
-// Buffer room beyond the filter length, in frames per channel.
-static const unsigned int BUFFER_EXTRA = 2048;
 
 
 static uint32_t gcd (uint32_t a, uint32_t b)
@@ -48,6 +57,48 @@ static double bessel_i0 (double x)
 }
 
 
+// Low-pass kernel at time t (in samples): cut-off fc in cycles per sample,
+// Kaiser window of half length hw samples; sums to 1 over whole samples.
+static double kernel (double t, double fc, double hw)
+{
+    static const double beta = 0.1102 * (ATTEN - 8.7);
+    double u = t / hw;
+    if (fabs (u) >= 1) return 0;
+    double a = 2 * M_PI * fc * t;
+    double sinc = (fabs (a) < 1e-12) ? 1.0 : sin (a) / a;
+    return 2 * fc * sinc * bessel_i0 (beta * sqrt (1 - u * u)) / bessel_i0 (beta);
+}
+
+
+// Forward FFT in double, in place; the size is a power of 2.
+static void fft_double (std::vector<std::complex<double>> &a)
+{
+    size_t n = a.size ();
+    for (size_t i = 1, j = 0; i < n; i++)
+    {
+        size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap (a [i], a [j]);
+    }
+    std::vector<std::complex<double>> w (n / 2);
+    for (size_t k = 0; k < n / 2; k++) w [k] = std::polar (1.0, -2 * M_PI * k / n);
+    for (size_t len = 2; len <= n; len <<= 1)
+    {
+        size_t h = len / 2, st = n / len;
+        for (size_t i = 0; i < n; i += len)
+        {
+            for (size_t k = 0; k < h; k++)
+            {
+                std::complex<double> u = a [i + k], v = a [i + k + h] * w [k * st];
+                a [i + k] = u + v;
+                a [i + k + h] = u - v;
+            }
+        }
+    }
+}
+
+
 // Dot products on 16-float vectors (split by the compiler into what the
 // processor has). Taps counts are multiples of 16; the coefficient rows are
 // 64-byte aligned, the input runs are not.
@@ -56,8 +107,18 @@ typedef float v16sf_u __attribute__ ((vector_size (64), aligned (4), may_alias))
 
 static inline __attribute__ ((always_inline)) float hsum (v16sf a)
 {
-    return  (((a [0] + a [8]) + (a [4] + a [12])) + ((a [2] + a [10]) + (a [6] + a [14])))
-          + (((a [1] + a [9]) + (a [5] + a [13])) + ((a [3] + a [11]) + (a [7] + a [15])));
+    // Halving: the compiler makes lane extracts and vector adds of these.
+    typedef float v8sf __attribute__ ((vector_size (32)));
+    typedef float v4sf __attribute__ ((vector_size (16)));
+    v8sf a0, a1;
+    v4sf b0, b1;
+    memcpy (&a0, &a, 32);
+    memcpy (&a1, (const char *) &a + 32, 32);
+    a0 += a1;
+    memcpy (&b0, &a0, 16);
+    memcpy (&b1, (const char *) &a0 + 16, 16);
+    b0 += b1;
+    return (b0 [0] + b0 [2]) + (b0 [1] + b0 [3]);
 }
 
 static inline __attribute__ ((always_inline)) float dot (const float *x, const float *c, unsigned int n)
@@ -191,6 +252,19 @@ Resampler::Resampler (void) :
     inp_data (nullptr),
     out_data (nullptr),
     _nchan (0),
+    _U (1),
+    _k1 (0),
+    _n1 (0),
+    _fsize (0),
+    _fin (0),
+    _bin (0),
+    _xfill (0),
+    _xbuf (nullptr),
+    _ftime (nullptr),
+    _fspec (nullptr),
+    _hspec (nullptr),
+    _plan_r2c (nullptr),
+    _plan_c2r (nullptr),
     _ntaps (0),
     _nrow (0),
     _nphase (0),
@@ -217,14 +291,21 @@ Resampler::~Resampler (void)
 
 void Resampler::clear (void)
 {
+    if (_plan_r2c) fftw_destroy_plan (_plan_r2c);
+    if (_plan_c2r) fftw_destroy_plan (_plan_c2r);
+    _plan_r2c = _plan_c2r = nullptr;
+    fftw_free (_ftime);
+    fftw_free (_fspec);
+    fftw_free (_hspec);
+    _ftime = _fspec = _hspec = nullptr;
+    free (_xbuf);
     free (_coef);
     free (_buff);
-    _coef = nullptr;
-    _buff = nullptr;
+    _xbuf = _coef = _buff = nullptr;
     _nchan = 0;
-    _ntaps = 0;
-    _nrow = 0;
-    _nphase = 0;
+    _U = 1;
+    _k1 = _n1 = _fsize = _fin = _bin = _xfill = 0;
+    _ntaps = _nrow = _nphase = 0;
     _interp = false;
     _L = _M = _step = 1;
     _dphase = _phase = 0;
@@ -240,28 +321,39 @@ int Resampler::setup (unsigned int in_rate, unsigned int out_rate, unsigned int 
         || (chan < 1) || (chan > MAXCHAN)
         || (hlen < MINHLEN) || (hlen > MAXHLEN)) return 1;
 
-    uint32_t g = gcd (in_rate, out_rate);
-    _M = in_rate / g;
+    // Sharp stage, designed at the lower rate: half length H samples there,
+    // cut-off fc (fraction of that rate) in the middle of a transition band
+    // that ends at half that rate. In input samples: cut-off fc1, window
+    // half length h1.
+    double r = (double) in_rate / out_rate;
+    double s = (r > 1) ? r : 1.0;
+    double H = 4.0 * hlen;
+    double df = (ATTEN - 7.95) / (14.36 * 2 * H);
+    double fc1 = (0.5 - 0.5 * df) / s;
+    double h1 = H * s;
+    _U = (2 * out_rate > in_rate) ? 2 : 1;
+    _k1 = (unsigned int) ceil (h1);
+    _n1 = 2 * _k1 * _U + 1;
+    _fsize = 1024;
+    while (_fsize < 4 * _n1) _fsize *= 2;
+    _fin = _fsize / _U;
+    _bin = (_fsize - _n1 + 1) / _U;
+
+    // Polyphase stage from the stage rate R = _U x in_rate: everything
+    // below p (half the lower rate) passes, images from R - p on are
+    // stopped. A sinc at half the stage rate with a window as long as the
+    // padded taps allow.
+    uint32_t R = _U * in_rate;
+    uint32_t g = gcd (R, out_rate);
+    _M = R / g;
     _L = out_rate / g;
     _step = _M / _L;
     _dphase = _M % _L;
-
-    // Filter in units of input samples. The design is made at the lower
-    // rate: half length H samples there, cut-off fc (fraction of that rate)
-    // in the middle of a transition band that ends at half that rate.
-    double r = (double) in_rate / out_rate;       // input samples per output sample
-    double s = (r > 1) ? r : 1.0;                 // input samples per lower-rate sample
-    double H = 4.0 * hlen;
-    double df = (ATTEN - 7.95) / (14.36 * 2 * H);
-    double fc = (0.5 - 0.5 * df) / s;             // cut-off in cycles per input sample
-    double Hin = H * s;                           // window half length in input samples
-    double beta = 0.1102 * (ATTEN - 8.7);
-    double ib = 1.0 / bessel_i0 (beta);
-    unsigned int K = 8 * (unsigned int) ceil (Hin / 8);
+    double p = 0.5 * ((in_rate < out_rate) ? in_rate : out_rate) / R;
+    double d = 1 - 2 * p;                                   // transition width, fraction of R
+    unsigned int K = 8 * (unsigned int) ceil ((ATTEN - 7.95) / (14.36 * d) / 16);
     _ntaps = 2 * K;
-
-    unsigned int np = (unsigned int) ceil (INTERP_PHASES / s);
-    if (_L <= np)
+    if (_L <= INTERP_PHASES)
     {
         _interp = false;
         _nphase = _L;
@@ -270,37 +362,56 @@ int Resampler::setup (unsigned int in_rate, unsigned int out_rate, unsigned int 
     else
     {
         _interp = true;
-        _nphase = np;
-        _nrow = np + 1;
+        _nphase = INTERP_PHASES;
+        _nrow = INTERP_PHASES + 1;
     }
+    unsigned int nvalid = _fsize - _n1 + 1;
+    _buflen = 16 * ((nvalid + _ntaps + 2 * (_step + 1) + 64 + 15) / 16);
 
-    _buflen = _ntaps + BUFFER_EXTRA;
+    _xbuf = (float *) aligned_alloc (64, (size_t) chan * _fin * sizeof (float));
     _coef = (float *) aligned_alloc (64, (size_t) _nrow * _ntaps * sizeof (float));
     _buff = (float *) aligned_alloc (64, (size_t) chan * _buflen * sizeof (float));
-    if (!_coef || !_buff)
+    _ftime = fftw_alloc_real (_fsize);
+    _fspec = (double *) fftw_alloc_complex (_fsize / 2 + 1);
+    _hspec = (double *) fftw_alloc_complex (_fsize / 2 + 1);
+    if (!_xbuf || !_coef || !_buff || !_ftime || !_fspec || !_hspec)
     {
         clear ();
         return 1;
     }
-    // Row j holds the kernel at phase j / _nphase: tap m multiplies input
-    // frame i - K + 1 + m of an output frame at input time i + phase.
+    // Measured plans for the usual sizes; estimated ones for the long
+    // filters of extreme ratios, whose measuring would take seconds.
+    unsigned int flags = (_fsize <= 16384) ? FFTW_MEASURE : FFTW_ESTIMATE;
+    _plan_r2c = fftw_plan_dft_r2c_1d (_fin, _ftime, (fftw_complex *) _fspec, flags);
+    _plan_c2r = fftw_plan_dft_c2r_1d (_fsize, (fftw_complex *) _fspec, _ftime, flags);
+    if (!_plan_r2c || !_plan_c2r)
+    {
+        clear ();
+        return 1;
+    }
+
+    // The sharp filter at the stage rate, tap j at input time (j - c) / _U
+    // with c = _k1 x _U, transformed in double and scaled for the unscaled
+    // inverse transform.
+    {
+        std::vector<std::complex<double>> a (_fsize);
+        double c = (double) _k1 * _U;
+        for (unsigned int j = 0; j < _n1; j++) a [j] = kernel ((j - c) / _U, fc1, h1);
+        fft_double (a);
+        for (unsigned int k = 0; k <= _fsize / 2; k++)
+        {
+            _hspec [2 * k] = a [k].real () / _fsize;
+            _hspec [2 * k + 1] = a [k].imag () / _fsize;
+        }
+    }
+    // Polyphase rows: row j holds the kernel at phase j / _nphase; tap m
+    // multiplies stage frame i - K + 1 + m of an output frame at stage time
+    // i + phase.
     for (unsigned int j = 0; j < _nrow; j++)
     {
         double ph = (double) j / _nphase;
         float *c = _coef + (size_t) j * _ntaps;
-        for (unsigned int m = 0; m < _ntaps; m++)
-        {
-            double t = (double) m - K + 1 - ph;
-            double u = t / Hin;
-            double v = 0;
-            if (fabs (u) < 1)
-            {
-                double a = 2 * M_PI * fc * t;
-                double sinc = (fabs (a) < 1e-12) ? 1.0 : sin (a) / a;
-                v = 2 * fc * sinc * bessel_i0 (beta * sqrt (1 - u * u)) * ib;
-            }
-            c [m] = (float) v;
-        }
+        for (unsigned int m = 0; m < _ntaps; m++) c [m] = (float) kernel ((double) m - K + 1 - ph, 0.5, K);
     }
     _nchan = chan;
     reset ();
@@ -311,23 +422,26 @@ int Resampler::setup (unsigned int in_rate, unsigned int out_rate, unsigned int 
 void Resampler::reset (void)
 {
     if (!_nchan) return;
-    // K - 1 frames of silence before the first input frame: output frame 0
-    // is centred on input frame 0.
+    // _k1 frames of silence before the first input frame, so that the
+    // sharp stage's first output is centred on it; _ntaps / 2 - 1 of its
+    // output before that, so that output frame 0 is centred there too.
+    memset (_xbuf, 0, (size_t) _nchan * _fin * sizeof (float));
     memset (_buff, 0, (size_t) _nchan * _buflen * sizeof (float));
+    _xfill = _k1;
     _nfill = _ntaps / 2 - 1;
     _nread = 0;
     _phase = 0;
 }
 
 
-// Takes k input frames (k fits in the buffer), deinterleaved.
+// Takes k input frames (k fits in _xbuf), deinterleaved.
 void Resampler::fill (unsigned int k)
 {
     if (inp_data)
     {
         for (unsigned int c = 0; c < _nchan; c++)
         {
-            float       *d = _buff + (size_t) c * _buflen + _nfill;
+            float       *d = _xbuf + (size_t) c * _fin + _xfill;
             const float *p = inp_data + c;
             for (unsigned int i = 0; i < k; i++, p += _nchan) d [i] = *p;
         }
@@ -337,11 +451,64 @@ void Resampler::fill (unsigned int k)
     {
         for (unsigned int c = 0; c < _nchan; c++)
         {
-            memset (_buff + (size_t) c * _buflen + _nfill, 0, k * sizeof (float));
+            memset (_xbuf + (size_t) c * _fin + _xfill, 0, k * sizeof (float));
         }
     }
-    _nfill += k;
+    _xfill += k;
     inp_count -= k;
+}
+
+
+// One FFT block of the sharp stage: a full _xbuf in, _fsize - _n1 + 1
+// frames appended to the polyphase stage's buffer.
+void Resampler::block (void)
+{
+    unsigned int nvalid = _fsize - _n1 + 1;
+    if (_buflen - _nfill < nvalid)
+    {
+        // Keep what the next output frames still need, at the start.
+        unsigned int d = (_nread < _nfill) ? _nread : _nfill;
+        for (unsigned int c = 0; c < _nchan; c++)
+        {
+            float *p = _buff + (size_t) c * _buflen;
+            memmove (p, p + d, (_nfill - d) * sizeof (float));
+        }
+        _nfill -= d;
+        _nread -= d;
+    }
+    double *X = _fspec;
+    const double *H = _hspec;
+    unsigned int nb = _fsize / 2;
+    for (unsigned int c = 0; c < _nchan; c++)
+    {
+        float *x = _xbuf + (size_t) c * _fin;
+        for (unsigned int i = 0; i < _fin; i++) _ftime [i] = x [i];
+        fftw_execute (_plan_r2c);
+        if (_U == 2)
+        {
+            // The zero-stuffed input repeats the spectrum: bins above the
+            // input's last mirror those below it.
+            for (unsigned int k = _fin / 2 + 1; k <= _fin; k++)
+            {
+                X [2 * k] = X [2 * (_fin - k)];
+                X [2 * k + 1] = -X [2 * (_fin - k) + 1];
+            }
+        }
+        for (unsigned int k = 0; k <= nb; k++)
+        {
+            double re = X [2 * k] * H [2 * k] - X [2 * k + 1] * H [2 * k + 1];
+            double im = X [2 * k] * H [2 * k + 1] + X [2 * k + 1] * H [2 * k];
+            X [2 * k] = re;
+            X [2 * k + 1] = im;
+        }
+        fftw_execute (_plan_c2r);
+        float *d = _buff + (size_t) c * _buflen + _nfill;
+        const double *t = _ftime + _n1 - 1;
+        for (unsigned int i = 0; i < nvalid; i++) d [i] = (float) t [i];
+        memmove (x, x + _bin, (_fin - _bin) * sizeof (float));
+    }
+    _nfill += nvalid;
+    _xfill = _fin - _bin;
 }
 
 
@@ -369,20 +536,13 @@ int Resampler::process (void)
             out_count -= convolve (J, _phase, _nread, out_data, out_count);
             continue;
         }
-        if (!inp_count) break;
-        if (_nfill == _buflen)
+        if (_xfill == _fin)
         {
-            // Keep what the next output frames still need, at the start.
-            unsigned int d = (_nread < _nfill) ? _nread : _nfill;
-            for (unsigned int c = 0; c < _nchan; c++)
-            {
-                float *p = _buff + (size_t) c * _buflen;
-                memmove (p, p + d, (_nfill - d) * sizeof (float));
-            }
-            _nfill -= d;
-            _nread -= d;
+            block ();
+            continue;
         }
-        unsigned int k = _buflen - _nfill;
+        if (!inp_count) break;
+        unsigned int k = _fin - _xfill;
         if (k > inp_count) k = inp_count;
         fill (k);
     }

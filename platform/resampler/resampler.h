@@ -1,24 +1,31 @@
-// libvesk-resampler: multichannel sample-rate converter, a polyphase
-// windowed-sinc (Kaiser) filter for any pair of rates from 4 kHz to 384 kHz,
-// on interleaved float frames. All memory is taken in setup(); process()
-// never allocates, locks or makes a system call.
+// libvesk-resampler: multichannel sample-rate converter for any pair of
+// rates from 4 kHz to 384 kHz, on interleaved float frames: a sharp
+// Kaiser-windowed-sinc low-pass applied by FFT in double precision
+// (overlap-save, with 2x upsampling unless the output rate is at most half
+// the input rate), then a short polyphase stage to the output rate. All
+// memory and FFT plans are made in setup(); process() never allocates, locks
+// or makes a system call.
 //
-// hlen sets the filter length and with it the bandwidth: the filter spans
-// 8 x hlen samples of the lower of the two rates (hlen in groups of 4 such
-// samples on either side of its centre), accepted from 4 to 64. The stop band
-// (140 dB and more) always starts at half the lower rate, so nothing aliases;
-// the transition band below it narrows as hlen grows. With hlen = 36 the
-// response is flat within 0.01 dB up to 94 % of the lower rate's half and
-// -3 dB at 96.1 %; hlen = 16 gives 86.7 % and 91.2 %.
+// hlen sets the length of the sharp filter and with it the bandwidth: it
+// spans 8 x hlen samples of the lower of the two rates (hlen in groups of 4
+// such samples on either side of its centre), accepted from 4 to 64. The
+// stop band (140 dB and more) always starts at half the lower rate, so
+// nothing aliases; the transition band below it narrows as hlen grows. With
+// hlen = 36 the response is flat within 0.01 dB up to 94 % of the lower
+// rate's half and -3 dB at 96.1 %; hlen = 16 gives 86.7 % and 91.2 %.
 //
 // Output frame n is the band-limited input at input time n x in_rate /
-// out_rate: the converter adds no delay but looks ahead, so it takes about
-// 4 x hlen input frames (of the lower rate) before its first output frame.
+// out_rate: the converter adds no delay but looks ahead, taking up to
+// inpdist() input frames (one FFT block and the filters' reach) before an
+// output frame appears.
 
 #ifndef VESK_RESAMPLER_H
 #define VESK_RESAMPLER_H
 
 #include <stdint.h>
+
+
+struct fftw_plan_s;
 
 
 class Resampler
@@ -32,7 +39,8 @@ public:
     // for chan interleaved channels (1 to 100) with filter length hlen
     // (4 to 64). Returns 0, or 1 for a value out of range or no memory (the
     // converter is then cleared). Equal rates are converted too (a delay-free
-    // low-pass at 100 % bandwidth), though callers usually copy instead.
+    // low-pass at 96 % bandwidth), though callers usually copy instead.
+    // Plans FFTs: call from one thread at a time, as FFTW requires.
     int  setup (unsigned int in_rate, unsigned int out_rate, unsigned int chan, unsigned int hlen);
     // Releases the set-up: process() does nothing until the next setup().
     void clear (void);
@@ -45,10 +53,8 @@ public:
     // advanced). Returns 0, or 1 when not set up (nothing changes then).
     int  process (void);
 
-    // Number of filter taps per output frame, in input samples.
-    unsigned int ntaps (void) const { return _ntaps; }
-    // Input frames taken before the first output frame appears (the look-ahead).
-    unsigned int inpdist (void) const { return _ntaps / 2; }
+    // Input frames that may be taken before the first output frame appears.
+    unsigned int inpdist (void) const { return _nchan ? _k1 + _bin + _ntaps / (2 * _U) + 1 : 0; }
 
     unsigned int  inp_count;   // input frames offered
     unsigned int  out_count;   // output frames wanted
@@ -63,23 +69,41 @@ private:
     Resampler& operator= (const Resampler&) = delete;
 
     void fill (unsigned int k);
-    void output (unsigned int k);
+    void block (void);
 
     unsigned int   _nchan;     // channels, 0 when not set up
+
+    // Sharp stage: input at in_rate, output at _U x in_rate, by overlap-save
+    // FFT of _fsize points at the output rate (_fsize / _U at the input).
+    unsigned int   _U;         // 1 or 2
+    unsigned int   _k1;        // filter half length in input samples: _n1 = 2 _k1 _U + 1 taps
+    unsigned int   _n1;
+    unsigned int   _fsize;     // FFT size at the stage's output rate
+    unsigned int   _fin;       // _fsize / _U: input frames per FFT block
+    unsigned int   _bin;       // new input frames per block: (_fsize - _n1 + 1) / _U
+    unsigned int   _xfill;     // input frames in _xbuf
+    float         *_xbuf;      // _nchan x _fin input frames, one channel after the other
+    double        *_ftime;     // _fsize samples: FFT input and output
+    double        *_fspec;     // _fsize / 2 + 1 complex bins (interleaved re, im)
+    double        *_hspec;     // the filter's bins, scaled by 1 / _fsize
+    fftw_plan_s   *_plan_r2c;  // _fin real points -> _fspec
+    fftw_plan_s   *_plan_c2r;  // _fspec -> _fsize real points
+
+    // Polyphase stage: from _U x in_rate to out_rate with a short kernel.
     unsigned int   _ntaps;     // taps per output frame (multiple of 16)
     unsigned int   _nrow;      // rows of _coef: phases of an input period (+ 1 when interpolating)
     unsigned int   _nphase;    // phases per input period: L (exact) or the table's resolution
     bool           _interp;    // interpolate between adjacent rows (ratio not a small fraction)
-    uint32_t       _L;         // out_rate / gcd: output frames per _M input frames
-    uint32_t       _M;         // in_rate / gcd
-    uint32_t       _step;      // _M / _L: whole input frames per output frame
+    uint32_t       _L;         // out_rate / gcd: output frames per _M stage input frames
+    uint32_t       _M;         // _U x in_rate / gcd
+    uint32_t       _step;      // _M / _L: whole stage input frames per output frame
     uint32_t       _dphase;    // _M % _L: phase advance per output frame, in units of 1/_L
     uint32_t       _phase;     // phase of the next output frame, 0 .. _L - 1, in units of 1/_L
     unsigned int   _buflen;    // frames per channel in _buff
     unsigned int   _nread;     // buffer index of the first tap of the next output frame
     unsigned int   _nfill;     // frames in the buffer
     float         *_coef;      // _nrow x _ntaps coefficients, row r for phase r / _nphase
-    float         *_buff;      // _nchan x _buflen input frames, one channel after the other
+    float         *_buff;      // _nchan x _buflen frames of the sharp stage's output
 };
 
 #endif
