@@ -202,46 +202,59 @@ struct Convjob
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__ ((target_clones ("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #endif
-static unsigned int convolve (const Convjob &J, uint32_t &phase, unsigned int &nread, float *&out, unsigned int nout)
+static unsigned int convolve (const Convjob &J, uint32_t &phase_, unsigned int &nread_, float *&out_, unsigned int nout)
 {
+    // Everything in locals: the output stores could otherwise alias them.
+    const float *buff = J.buff, *coef = J.coef;
+    const unsigned int buflen = J.buflen, nchan = J.nchan, ntaps = J.ntaps, nfill = J.nfill, nphase = J.nphase;
+    const uint32_t L = J.L, step = J.step, dphase = J.dphase;
+    uint32_t phase = phase_;
+    unsigned int nread = nread_;
+    float *out = out_;
     unsigned int k = 0;
-    while ((k < nout) && (nread + J.ntaps <= J.nfill))
+    while ((k < nout) && (nread + ntaps <= nfill))
     {
-        const float *x = J.buff + nread;
+        const float *x = buff + nread;
         if (J.interp)
         {
             // Row j and j + 1 bracket the phase; f is the position between them.
-            uint64_t p = (uint64_t) phase * J.nphase;
-            uint32_t j = (uint32_t)(p / J.L);
-            float    f = (float)(p % J.L) / (float) J.L;
-            const float *c0 = J.coef + (size_t) j * J.ntaps;
-            const float *c1 = c0 + J.ntaps;
-            for (unsigned int c = 0; c < J.nchan; c++, x += J.buflen)
+            uint64_t p = (uint64_t) phase * nphase;
+            uint32_t j = (uint32_t)(p / L);
+            float    f = (float)(p % L) / (float) L;
+            const float *c0 = coef + (size_t) j * ntaps;
+            const float *c1 = c0 + ntaps;
+            for (unsigned int c = 0; c < nchan; c++, x += buflen)
             {
                 float s0, s1;
-                dot_cc (x, c0, c1, J.ntaps, s0, s1);
+                dot_cc (x, c0, c1, ntaps, s0, s1);
                 *out++ = s0 + f * (s1 - s0);
             }
         }
         else
         {
-            const float *c0 = J.coef + (size_t) phase * J.ntaps;
+            const float *c0 = coef + (size_t) phase * ntaps;
             unsigned int c = 0;
-            for (; c + 2 <= J.nchan; c += 2, x += 2 * J.buflen, out += 2)
+            for (; c + 2 <= nchan; c += 2, x += 2 * buflen, out += 2)
             {
-                dot_xx (x, x + J.buflen, c0, J.ntaps, out [0], out [1]);
+                float s0, s1;
+                dot_xx (x, x + buflen, c0, ntaps, s0, s1);
+                out [0] = s0;
+                out [1] = s1;
             }
-            if (c < J.nchan) *out++ = dot (x, c0, J.ntaps);
+            if (c < nchan) *out++ = dot (x, c0, ntaps);
         }
-        nread += J.step;
-        phase += J.dphase;
-        if (phase >= J.L)
+        nread += step;
+        phase += dphase;
+        if (phase >= L)
         {
-            phase -= J.L;
+            phase -= L;
             nread++;
         }
         k++;
     }
+    phase_ = phase;
+    nread_ = nread;
+    out_ = out;
     return k;
 }
 
