@@ -259,6 +259,22 @@ static unsigned int convolve (const Convjob &J, uint32_t &phase_, unsigned int &
 }
 
 
+// X *= H over n complex bins (interleaved re, im).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__ ((target_clones ("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#endif
+static void mulspec (double *__restrict X, const double *__restrict H, unsigned int n)
+{
+    for (unsigned int k = 0; k < n; k++)
+    {
+        double re = X [2 * k] * H [2 * k] - X [2 * k + 1] * H [2 * k + 1];
+        double im = X [2 * k] * H [2 * k + 1] + X [2 * k + 1] * H [2 * k];
+        X [2 * k] = re;
+        X [2 * k + 1] = im;
+    }
+}
+
+
 Resampler::Resampler (void) :
     inp_count (0),
     out_count (0),
@@ -507,13 +523,7 @@ void Resampler::block (void)
                 X [2 * k + 1] = -X [2 * (_fin - k) + 1];
             }
         }
-        for (unsigned int k = 0; k <= nb; k++)
-        {
-            double re = X [2 * k] * H [2 * k] - X [2 * k + 1] * H [2 * k + 1];
-            double im = X [2 * k] * H [2 * k + 1] + X [2 * k + 1] * H [2 * k];
-            X [2 * k] = re;
-            X [2 * k + 1] = im;
-        }
+        mulspec (X, H, nb + 1);
         fftw_execute (_plan_c2r);
         float *d = _buff + (size_t) c * _buflen + _nfill;
         const double *t = _ftime + _n1 - 1;
