@@ -13,7 +13,6 @@ Jplayer::Jplayer (const char *client_name, const char *server_name, int nout) :
     _cmd_posit (0),
     _cmd_req (0),
     _cmd_ack (0),
-    _sem_ok (false),
     _gain_req (0),
     _gain_ack (0),
     _gain_cur (0),
@@ -29,10 +28,9 @@ Jplayer::Jplayer (const char *client_name, const char *server_name, int nout) :
     _ginc (0)
 {
     memset (_outbuf, 0, sizeof (_outbuf));
-    _sem_ok = (sem_init (&_cmd_sem, 0, 0) == 0);
     if (nout < 0) nout = 0;
     if (nout > MAXPORT) nout = MAXPORT;
-    if (!_sem_ok || open_jack (client_name, server_name, 0, nout) || create_out_ports ("out_%d", 0))
+    if (!_cmdsync.ok () || open_jack (client_name, server_name, 0, nout) || create_out_ports ("out_%d", 0))
     {
         state = FAILED;
         return;
@@ -52,7 +50,6 @@ Jplayer::~Jplayer (void)
     close_jack ();
     // No callback runs any more; the reader stops its disk thread when it goes.
     free (_rsbuff);
-    if (_sem_ok) sem_destroy (&_cmd_sem);
 }
 
 
@@ -65,38 +62,10 @@ bool Jplayer::idle (void) const
 
 int Jplayer::command (void)
 {
-    struct timespec  now, due, seen;
-    unsigned         c, c0;
-
-    // Posts left over from commands that were given up on.
-    while (sem_trywait (&_cmd_sem) == 0) {}
+    _cmdsync.drain ();
     int r = _cmd_req.load (std::memory_order_relaxed) + 1;
     _cmd_req.store (r, std::memory_order_release);
-
-    c0 = process_cycles ();
-    clock_gettime (CLOCK_MONOTONIC, &seen);
-    while (_cmd_ack.load (std::memory_order_acquire) != r)
-    {
-        if (state <= 0) return (_cmd_ack.load (std::memory_order_acquire) == r) ? 0 : 1;
-        clock_gettime (CLOCK_MONOTONIC, &now);
-        c = process_cycles ();
-        if (c != c0)
-        {
-            c0 = c;
-            seen = now;
-        }
-        else if (  (now.tv_sec - seen.tv_sec) * 1000
-                 + (now.tv_nsec - seen.tv_nsec) / 1000000 >= STALL_MS) return 1;
-        due = now;
-        due.tv_nsec += 10000000;
-        if (due.tv_nsec >= 1000000000)
-        {
-            due.tv_nsec -= 1000000000;
-            due.tv_sec += 1;
-        }
-        sem_clockwait (&_cmd_sem, CLOCK_MONOTONIC, &due);
-    }
-    return 0;
+    return _cmdsync.wait (*this, [&] { return _cmd_ack.load (std::memory_order_acquire) == r; }) ? 0 : 1;
 }
 
 
@@ -356,7 +325,7 @@ int Jplayer::jack_process (int nframes)
     {
         update_state ();
         _cmd_ack.store (r, std::memory_order_release);
-        sem_post (&_cmd_sem);
+        _cmdsync.post ();
     }
     if (state < PASSIVE) return 0;
 

@@ -10,6 +10,7 @@
 #include <stdint.h>
 #include <semaphore.h>
 #include "jclient.h"
+#include "framework/cmdsync.h"
 #include "resampler.h"
 #include "audiofile/afreader.h"
 
@@ -29,7 +30,7 @@ public:
     // Command handshake: hands the command to the process thread and waits
     // until a period has taken it, in 10 ms steps. Gives up when the client
     // is gone (state 0 or below, ZOMBIE after a server shutdown) or no
-    // period has run for STALL_MS; the command then stays pending and is
+    // period has run for Cmdsync::STALL_MS; the command then stays pending and is
     // taken if the process thread runs again. Return 0 when taken, 1 when
     // not or when the state forbids the command (set_state: state 0 or
     // below; set_posit: below PROCESS).
@@ -46,8 +47,6 @@ public:
 
     int64_t get_posit (void) const { return _reader.posit (); }
     const AFreader& reader (void) const { return _reader; }
-
-    enum { STALL_MS = 2000 };
 
 private:
 
@@ -70,8 +69,7 @@ private:
     std::atomic<int64_t>   _cmd_posit;
     std::atomic<int>       _cmd_req;
     std::atomic<int>       _cmd_ack;
-    sem_t                  _cmd_sem;      // posted by the process thread after taking a command
-    bool                   _sem_ok;
+    Cmdsync                _cmdsync;      // posted by the process thread after taking a command
     // Gain change: target and time are written before _gain_req is
     // published (release). _gain_req: Python thread; _gain_ack and the rest
     // of the ramp: process thread.
