@@ -24,6 +24,8 @@ from .meters import Weighting
 from .meters import Detector
 from .convolver import Convolver
 from .convolver import ConvolverError
+from .binaural import BinauralRenderer
+from .player import FilePlayer
 from .ambisonics import AmbiPanner
 from .ambisonics import AmbiRotator
 from .matconv import MatrixConvolver
