@@ -256,3 +256,25 @@ def test_period_change_silences_until_reconfigured(own_server):
         assert c.state == vesk.State.PROCESS
         c.load({(0, 0): h})
         assert rel_db(push(c, x)[0], reference(x, {(0, 0): h}, 1)[0]) < -120
+
+
+def test_server_gone(own_server):
+    """A convolver whose server has gone stays ZOMBIE: it is not restarted,
+    and a stop still stops its engine (the clean-up is then accepted)."""
+    c = vesk.Convolver(2, 2, name="conv", server=own_server.name)
+    c.load({(0, 0): decaying(50000, 48000, 3), (1, 1): decaying(100, 48000, 4)})
+    assert c.state == vesk.State.PROCESS
+    own_server.stop()
+    for _ in range(100):
+        if c.state == vesk.State.ZOMBIE:
+            break
+        time.sleep(0.05)
+    assert c.state == vesk.State.ZOMBIE
+    with pytest.raises(vesk.JackError):
+        c.start()
+    c.stop()
+    assert c.state == vesk.State.ZOMBIE
+    assert irconvolution.configure(c.capsule, 0, 0.0) == 0
+    irconvolution.set_state(c.capsule, 10)
+    assert c.state == vesk.State.ZOMBIE
+    c.close()

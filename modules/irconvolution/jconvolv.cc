@@ -45,11 +45,14 @@ void Jconvolv::set_state (int s)
     if (!_convproc) return;
     if (s == PROCESS)
     {
+        // A client whose server has gone (ZOMBIE) never processes again.
+        if (state < 0) return;
         if (_convproc->start_process (jack_priority, jack_policy) == 0) state = PROCESS;
     }
     else if (s == PASSIVE)
     {
-        state = PASSIVE;
+        // The engine is stopped in any case; a ZOMBIE stays one.
+        if (state >= 0) state = PASSIVE;
         if (_convproc->stop_process () == 0)
         {
             while (!_convproc->check_stop ()) usleep (100000);

@@ -22,6 +22,7 @@ public:
 
     // Python thread. 10 starts the engine (state PROCESS), 2 stops it (state
     // PASSIVE) and returns once it has stopped; other values do nothing.
+    // With the server gone (ZOMBIE) 10 is refused and 2 only stops the engine.
     void set_state (int state);
     // -1 if the state is negative, else the engine's configure result.
     int configure (unsigned maxlen, float density);
