@@ -31,8 +31,8 @@
 //
 // Threads. configure, impdata_*, cleanup, start_process, stop_process and
 // check_stop run on one control thread; process on one audio thread. Impulse
-// data can only be changed while the engine is not processing (state below
-// ST_PROC): the workers read it without locks.
+// data can only be changed while the engine is configured and stopped
+// (ST_STOP): the workers read it without locks.
 
 #ifndef VESK_CONVPROC_H
 #define VESK_CONVPROC_H
