@@ -143,6 +143,11 @@ TEST (Convproc, LayoutDoublesUpToMaxpart)
     EXPECT_EQ (C.level_size (k), 8192);
     EXPECT_EQ (C.level_parts (k), (240000 - 16384 + 8191) / 8192);
     EXPECT_EQ (C.cleanup (), 0);
+    // A sparse matrix weighs transforms more: the size stops doubling sooner.
+    ASSERT_EQ (C.configure (2, 2, 240000, 64, 64, 8192, 0.0f), 0);
+    EXPECT_EQ (C.nlevels (), 7);
+    EXPECT_EQ (C.level_size (6), 4096);
+    EXPECT_EQ (C.cleanup (), 0);
     // Short responses stay in the period's own partitions.
     ASSERT_EQ (C.configure (1, 1, 200, 64, 64, 8192, 1.0f), 0);
     EXPECT_EQ (C.nlevels (), 1);
