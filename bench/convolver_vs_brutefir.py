@@ -20,6 +20,9 @@ multiply-add, over a one-thread triad bandwidth).
 
     python3 bench/convolver_vs_brutefir.py [--seconds-2x2 60] [--seconds-16x16 20] [--repeat 3]
 
+Needs brutefir and perf (Debian: apt-get install brutefir linux-perf), and
+the bench programs built (cmake -DVESK_BENCH=ON into build/tests).
+
 The machine is shared: CPU seconds are the steadier figure, wall seconds
 include time other processes took.
 """
