@@ -5,7 +5,7 @@ Every tool is one JACK client. The extension modules (``vesk.gaincontrol``,
 wrap them with properties, numpy arrays and context managers.
 """
 
-from .server import JackServer, JackError
+from .server import JackServer, JackError, server_in_use
 from ._tool import Tool, State, PortOp
 from .control import ServerControl
 from .gain import GainControl
@@ -22,3 +22,10 @@ from .meters import LevelMeter
 from .meters import NoiseMeter
 from .meters import Weighting
 from .meters import Detector
+from .convolver import Convolver
+from .convolver import ConvolverError
+from .binaural import BinauralRenderer
+from .player import FilePlayer
+from .ambisonics import AmbiPanner
+from .ambisonics import AmbiRotator
+from .matconv import MatrixConvolver
