@@ -319,7 +319,7 @@ void bp6_multi (int n, int nch, Bp6filter *const *F, const float *const *inp, fl
 // multiplies, nine adds and two conversions. The outputs differ from the
 // plain code's by about a float rounding.
 
-template <int NL_>
+template <int NL_, int PASS>
 struct Eqlanes
 {
     enum { NL = NL_, NV = NL_ / DW, MAXS = 8 };
@@ -353,44 +353,58 @@ struct Eqlanes
         }
     }
 
-    // Section k over m rows of D: the NV vectors' recursions overlap.
-    void section (int k, int m)
+    // Sections k .. k + NS - 1 over m rows of D, in one pass: the
+    // recursions of the sections and of the NV vectors overlap.
+    template <int NS>
+    void sections (int k, int m)
     {
-        const Svparam2 *P = S [k];
-        double c0 = a [k][0], c1 = a [k][1], c2 = a [k][2], c3 = a [k][3], c4 = a [k][4];
-        const bool interp = (P->mode == 2);
-        vd z1 [NV], z2 [NV];
-        for (int i = 0; i < NV; i++)
+        double c [NS][5], dc [NS][5];
+        bool   interp [NS];
+        vd     z1 [NS][NV], z2 [NS][NV];
+        for (int s = 0; s < NS; s++)
         {
-            z1 [i] = s1 [k][i];
-            z2 [i] = s2 [k][i];
-        }
-        const vd e = vd_set (1e-15), one = vd_set (1.0);
-        vd A0 = vd_set (c0), A1 = vd_set (c1), A2 = vd_set (c2), A3 = vd_set (c3), A4 = vd_set (c4);
-        for (int n = 0; n < m; n++)
-        {
-            if (interp)
-            {
-                c0 += P->dc0; c1 += P->dc1; c2 += P->dc2; c3 += P->dc3; c4 += P->dc4;
-                A0 = vd_set (c0); A1 = vd_set (c1); A2 = vd_set (c2); A3 = vd_set (c3); A4 = vd_set (c4);
-            }
-            double *p = D + n * NL;
+            const Svparam2 *P = S [k + s];
+            for (int r = 0; r < 5; r++) c [s][r] = a [k + s][r];
+            dc [s][0] = P->dc0; dc [s][1] = P->dc1; dc [s][2] = P->dc2; dc [s][3] = P->dc3; dc [s][4] = P->dc4;
+            interp [s] = (P->mode == 2);
             for (int i = 0; i < NV; i++)
             {
-                const vd x = vd_load (p + i * DW);
-                // The second subtraction as a multiply-add by 1 (exact all
-                // the same), sharing the work between adders and multipliers.
-                const vd d = vd_fnma (one, z2 [i], x - z1 [i]);
-                vd_store (p + i * DW, vd_fma (A2, z2 [i], vd_fma (A1, z1 [i], vd_fma (A0, d, x))));
-                z2 [i] = z2 [i] + vd_fma (A4, z1 [i], e);
-                z1 [i] = z1 [i] + vd_fma (A3, d, e);
+                z1 [s][i] = s1 [k + s][i];
+                z2 [s][i] = s2 [k + s][i];
             }
         }
-        a [k][0] = c0; a [k][1] = c1; a [k][2] = c2; a [k][3] = c3; a [k][4] = c4;
-        for (int i = 0; i < NV; i++)
+        const vd e = vd_set (1e-15), one = vd_set (1.0);
+        for (int n = 0; n < m; n++)
         {
-            s1 [k][i] = z1 [i];
-            s2 [k][i] = z2 [i];
+            double *p = D + n * NL;
+            vd x [NV];
+            for (int i = 0; i < NV; i++) x [i] = vd_load (p + i * DW);
+            for (int s = 0; s < NS; s++)
+            {
+                if (interp [s]) for (int r = 0; r < 5; r++) c [s][r] += dc [s][r];
+                const vd A0 = vd_set (c [s][0]), A1 = vd_set (c [s][1]), A2 = vd_set (c [s][2]);
+                const vd A3 = vd_set (c [s][3]), A4 = vd_set (c [s][4]);
+                for (int i = 0; i < NV; i++)
+                {
+                    // The second subtraction as a multiply-add by 1 (exact
+                    // all the same), sharing the work between adders and
+                    // multipliers.
+                    const vd d = vd_fnma (one, z2 [s][i], x [i] - z1 [s][i]);
+                    x [i] = vd_fma (A2, z2 [s][i], vd_fma (A1, z1 [s][i], vd_fma (A0, d, x [i])));
+                    z2 [s][i] = z2 [s][i] + vd_fma (A4, z1 [s][i], e);
+                    z1 [s][i] = z1 [s][i] + vd_fma (A3, d, e);
+                }
+            }
+            for (int i = 0; i < NV; i++) vd_store (p + i * DW, x [i]);
+        }
+        for (int s = 0; s < NS; s++)
+        {
+            for (int r = 0; r < 5; r++) a [k + s][r] = c [s][r];
+            for (int i = 0; i < NV; i++)
+            {
+                s1 [k + s][i] = z1 [s][i];
+                s2 [k + s][i] = z2 [s][i];
+            }
         }
     }
 
@@ -420,7 +434,9 @@ struct Eqlanes
                 }
             }
         }
-        for (int k = 0; k < ns; k++) section (k, m);
+        int k = 0;
+        for (; k + PASS <= ns; k += PASS) sections <PASS> (k, m);
+        for (; k < ns; k++) sections <1> (k, m);
         for (int n = 0; n < m * NL; n += DW) vd_storef (L + n, vd_load (D + n));
     }
 };
@@ -447,14 +463,14 @@ void eq_multi (Eqgain *G, Svparam2 *const *S, int ns, int n, int nch, const floa
 {
     if (nch <= 16)
     {
-        Eqlanes <16> k;
+        Eqlanes <16, EQPASS16> k;
         k.G = G; k.S = S; k.ns = ns;
         run_lanes (k, n, nch, inp, out);
         eq_finish (G, S, ns, k.g, k.a);
     }
     else
     {
-        Eqlanes <EQLANES> k;
+        Eqlanes <EQLANES, EQPASS> k;
         k.G = G; k.S = S; k.ns = ns;
         run_lanes (k, n, nch, inp, out);
         eq_finish (G, S, ns, k.g, k.a);
