@@ -25,3 +25,4 @@ from .meters import Detector
 from .ambisonics import AmbiPanner
 from .ambisonics import AmbiRotator
 from .matconv import MatrixConvolver
+from .server import jack_library, on_pipewire

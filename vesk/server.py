@@ -31,6 +31,33 @@ _jclient.vesk_jclient_resolve_server.argtypes = [ctypes.c_char_p, ctypes.c_char_
 _jclient.vesk_jclient_resolve_server.restype = None
 
 
+def jack_library():
+    """(version, path) of the JACK client library this process uses.
+
+    ``version`` is libjack's version string: "1.9.21" for jackd2's, "3.0.0.0
+    (using PipeWire 0.3.65)" for PipeWire's (``pw-jack`` puts PipeWire's
+    first on the library path of the command it runs)."""
+    lib = ctypes.CDLL("libjack.so.0", mode=os.RTLD_NOLOAD | os.RTLD_LAZY)
+    lib.jack_get_version_string.restype = ctypes.c_char_p
+    version = (lib.jack_get_version_string() or b"").decode(errors="replace")
+    path = None
+    try:
+        with open("/proc/self/maps") as f:
+            for line in f:
+                word = line.split()[-1]
+                if os.path.basename(word).startswith("libjack.so"):
+                    path = word
+                    break
+    except OSError:
+        pass
+    return version, path
+
+
+def on_pipewire():
+    """True if the JACK library this process uses is PipeWire's."""
+    return "PipeWire" in jack_library()[0]
+
+
 def server_in_use():
     """(server name, number of open clients) of the JACK server this process uses, or (None, 0)."""
     buf = ctypes.create_string_buffer(1024)
@@ -181,6 +208,14 @@ class JackServer:
         self.name = name if name is not None else f"vesk-{os.getpid()}-{next(_count)}"
         self._proc = None
         self._log = None
+        if on_pipewire():
+            version, path = jack_library()
+            raise JackError(
+                f"cannot start a private JACK server '{self.name}': this process uses PipeWire's JACK "
+                f"library ({version}, {path or 'libjack.so.0'}), which talks to PipeWire only and cannot run "
+                f"jackd. Attach to PipeWire's server instead: vesk.JackServer.attach() or "
+                f"vesk.JackServer.ensure() (PipeWire serves the server name 'default' only), or run "
+                f"without pw-jack to use jackd.")
         args = [jackd, "-n", self.name, *extra_args, "-d", "dummy", "-r", str(int(rate)), "-p", str(int(period))]
         env = dict(os.environ, JACK_NO_AUDIO_RESERVATION="1")
         # JACK allows only a few servers per machine: while all are taken,
@@ -239,6 +274,11 @@ class JackServer:
         self._proc = None
         self._log = None
         if not self._probe():
+            if on_pipewire():
+                why = ("PipeWire serves only the server name 'default'" if resolve_server(name) != "default"
+                       else "PipeWire does not run for this session")
+                raise JackError(f"no JACK server '{name or 'default'}' is running: this process uses "
+                                f"PipeWire's JACK library, and {why}")
             raise JackError(f"no JACK server '{name or 'default'}' is running")
         return self
 
@@ -249,7 +289,12 @@ class JackServer:
 
     @classmethod
     def ensure(cls, name=None, rate=48000, period=256):
-        """Attach to the named server if it runs, else start a private one of that name."""
+        """Attach to the named server if it runs, else start a private one of that name.
+
+        With PipeWire's JACK library there is nothing to start: it attaches
+        to PipeWire, or raises JackError saying why it cannot."""
+        if on_pipewire():
+            return cls.attach(name)
         if cls.running(name):
             return cls.attach(name)
         return cls(name, rate, period)

@@ -84,6 +84,8 @@ public:
     int  port_operation (int op, int index, const char *name);
     // Number of periods the process callback has completed.
     unsigned process_cycles (void) const { return _cycles.load (std::memory_order_acquire); }
+    // True when the JACK library in use is PipeWire's (see get_inp_buffers).
+    bool pipewire (void) const { return _pipewire; }
 
     jack_client_t   *jack_client;     // null when no client is open
     std::atomic<int> state;           // written by the owner and by JACK's shutdown thread; read anywhere
@@ -121,6 +123,11 @@ private:
     void wait_cycle (void);
     void free_ports (void);
 
+    static bool library_is_pipewire (void);
+    static jack_client_t *open_unique (const char *name, jack_options_t opts, const char *server_name, bool pipewire);
+    void fetch_outputs (int nframes) VESK_NONBLOCKING;
+    void keep_own_loops (int nframes) VESK_NONBLOCKING;
+
     static int  jack_static_process (jack_nframes_t nframes, void *arg);
     static void jack_static_shutdown (void *arg);
     static void jack_static_freewheel (int state, void *arg);
@@ -131,6 +138,19 @@ private:
     float                 *_silence;  // MAXFRAMES zeros, never written
     float                 *_discard;  // MAXFRAMES samples written to and never read
     std::atomic<unsigned>  _cycles;   // periods completed; written by the process thread, read by delete_port
+
+    // Own loops on PipeWire (see get_inp_buffers). _loop [j] holds output j's
+    // previous period; it is made by the Python thread when output j is
+    // created, before the port is published, and lives until the client's
+    // ports are freed. _outbuf, _loopseen and _fetched belong to the
+    // process thread: this period's output buffers, the period (plus 1) in
+    // which output j last fed an input of this client, and whether the
+    // outputs were fetched in this period.
+    bool                   _pipewire;
+    float                **_loop;
+    float                **_outbuf;
+    unsigned              *_loopseen;
+    bool                   _fetched;
 };
 
 
