@@ -163,6 +163,7 @@ def _rss_threads():
     return get("VmRSS:"), get("Threads:")
 
 
+@pytest.mark.jackd_only("PipeWire's libjack keeps about 150 kB of every client with ports that is opened and closed")
 def test_create_destroy_cycles_do_not_leak(server):
     for _ in range(50):                           # warm up allocator and libjack
         gaincontrol.makecaps(None, "cycle", server.name, 2)
@@ -185,6 +186,8 @@ def test_none_means_the_default_server(server):
     code = ("import vesk.gaincontrol as g, vesk.clientops as c\n"
             "t = g.makecaps(None, 'dflt', None, 1)\n"
             "print(c.get_state(t[1]), c.get_jack_info(t[1]))\n")
-    env = dict(os.environ, JACK_DEFAULT_SERVER=server.name)
+    env = dict(os.environ)
+    if server.name is not None:                   # else the default server it is
+        env["JACK_DEFAULT_SERVER"] = server.name
     r = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=30, env=env)
     assert r.stdout.strip() == "10 ('dflt', 48000, 256)", r.stderr
