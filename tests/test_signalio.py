@@ -71,6 +71,27 @@ def test_loopback_is_exact_with_one_period_latency(loop):
     assert not r[p + 5000:].any()
 
 
+def test_crossed_own_loops_are_exact_with_one_period_latency(srv):
+    """Outputs crossed over to inputs of the same client, one output to two
+    inputs: every input gets its output's previous period, bit for bit
+    (PipeWire hands such an input the output's current buffer instead; the
+    client base gives it the previous period there too)."""
+    with vesk.SignalIO(ninp=3, nout=2, name="cross", server=srv.name) as s:
+        p = s.period
+        for out, inp in [(0, 1), (1, 0), (0, 2)]:
+            s.connect_output(out, f"{s.name}:in_{inp}")
+        rng = np.random.default_rng(7)
+        x = rng.uniform(-1, 1, (2, 3000)).astype(np.float32)
+        for run in range(2):
+            s.play(x)
+            rec = s.record([p + 3100] * 3)
+            s.run(timeout=10)
+            for inp, out in [(0, 1), (1, 0), (2, 0)]:
+                assert not rec[inp][:p].any(), (run, inp)
+                assert np.array_equal(rec[inp][p:p + 3000], x[out]), (run, inp)
+                assert not rec[inp][p + 3000:].any(), (run, inp)
+
+
 def test_skip_and_two_passes_then_passive_one_period_later(loop):
     p = loop.period
     x = ramp(1000)
