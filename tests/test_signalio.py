@@ -92,6 +92,25 @@ def test_crossed_own_loops_are_exact_with_one_period_latency(srv):
                 assert not rec[inp][p + 3000:].any(), (run, inp)
 
 
+def test_own_loop_mixed_with_another_client(srv):
+    """An input fed by its own client's output and by another client gets the
+    sum, with the own part one period late."""
+    with vesk.SignalIO(ninp=1, nout=1, name="mixed", server=srv.name) as s, \
+         vesk.SignalIO(nout=1, name="const", server=srv.name) as c:
+        p = s.period
+        s.connect_output(0, f"{s.name}:in_0")
+        c.connect_output(0, f"{s.name}:in_0")
+        c.play([np.full(p, 0.25, np.float32)], nloop=-1)
+        c.start()
+        x = np.random.default_rng(3).uniform(-1, 1, 3000).astype(np.float32)
+        s.play([x])
+        (r,) = s.record([p + 3000])
+        s.run(timeout=10)
+        c.stop()
+        assert np.all(r[:p] == np.float32(0.25))
+        assert np.array_equal(r[p:], x + np.float32(0.25))
+
+
 def test_skip_and_two_passes_then_passive_one_period_later(loop):
     p = loop.period
     x = ramp(1000)

@@ -89,7 +89,7 @@ Jclient::Jclient (void) :
     _pipewire (false),
     _loop (nullptr),
     _outbuf (nullptr),
-    _loopseen (nullptr),
+    _kept (nullptr),
     _fetched (false)
 {
 }
@@ -142,7 +142,7 @@ int Jclient::open_jack (const char *client_name, const char *server_name, int ni
     {
         _loop = new float * [nout + 1] ();
         _outbuf = new float * [nout + 1] ();
-        _loopseen = new unsigned [nout + 1] ();
+        _kept = new unsigned [nout + 1] ();
         _fetched = false;
     }
     if (!_silence) _silence = new float [MAXFRAMES] ();
@@ -205,10 +205,10 @@ void Jclient::free_ports (void)
     }
     delete[] _loop;
     delete[] _outbuf;
-    delete[] _loopseen;
+    delete[] _kept;
     _loop = nullptr;
     _outbuf = nullptr;
-    _loopseen = nullptr;
+    _kept = nullptr;
     delete[] inp_ports;
     delete[] out_ports;
     inp_ports = nullptr;
@@ -380,11 +380,19 @@ bool Jclient::library_is_pipewire (void)
 
 void Jclient::fetch_outputs (int nframes)
 {
+    // Each output starts the period holding what it sent in the previous
+    // one (silence if it did not run then): an input of ours that PipeWire
+    // mixes from it and other ports then gets that period, as on jackd2.
+    unsigned c = _cycles.load (std::memory_order_relaxed);
     if (_fetched) return;
     for (int j = 0; j < nout; j++)
     {
         jack_port_t *p = out_ports [j].load (std::memory_order_acquire);
-        _outbuf [j] = p ? (float *) jack_port_get_buffer (p, nframes) : nullptr;
+        float *b = p ? (float *) jack_port_get_buffer (p, nframes) : nullptr;
+        _outbuf [j] = b;
+        if (!b || !_loop [j] || (nframes > MAXFRAMES)) continue;
+        if (_kept [j] != c) memset (_loop [j], 0, nframes * sizeof (float));
+        memcpy (b, _loop [j], nframes * sizeof (float));
     }
     _fetched = true;
 }
@@ -392,30 +400,24 @@ void Jclient::fetch_outputs (int nframes)
 
 void Jclient::get_inp_buffers (int nframes, float **buf, int n, bool missing_null)
 {
-    float    *missing = missing_null ? nullptr : _silence;
-    unsigned  c;
+    float *missing = missing_null ? nullptr : _silence;
 
     if (_pipewire && nout) fetch_outputs (nframes);
     for (int i = 0; i < n; i++)
     {
         jack_port_t *p = (i < ninp) ? inp_ports [i].load (std::memory_order_acquire) : nullptr;
         buf [i] = p ? (float *) jack_port_get_buffer (p, nframes) : missing;
-        if (!_pipewire || !p || (nframes > MAXFRAMES)) continue;
+        if (!_pipewire || !p) continue;
         // PipeWire hands an input fed only by our own output j that output's
-        // buffer of this period: give it output j's previous period instead.
+        // own buffer, which the tool overwrites in this period: give it the
+        // copy of output j's previous period instead.
         for (int j = 0; j < nout; j++)
         {
-            if (!_outbuf [j] || (buf [i] != _outbuf [j]) || !_loop [j]) continue;
-            c = _cycles.load (std::memory_order_relaxed);
-            if (_loopseen [j] != c + 1)
+            if (_outbuf [j] && (buf [i] == _outbuf [j]) && _loop [j])
             {
-                // A loop that did not run in the previous period starts
-                // from silence, not from an old copy.
-                if (_loopseen [j] != c) memset (_loop [j], 0, nframes * sizeof (float));
-                _loopseen [j] = c + 1;
+                buf [i] = _loop [j];
+                break;
             }
-            buf [i] = _loop [j];
-            break;
         }
     }
 }
@@ -437,15 +439,15 @@ void Jclient::get_out_buffers (int nframes, float **buf, int n, bool missing_nul
 
 void Jclient::keep_own_loops (int nframes)
 {
-    // After the period: every output that fed an input of ours in it is
-    // kept for the next period.
+    // After the period: what every output sent is kept for the next one.
     if (!_fetched) return;
     unsigned c = _cycles.load (std::memory_order_relaxed);
     for (int j = 0; j < nout; j++)
     {
-        if ((_loopseen [j] == c + 1) && _outbuf [j] && _loop [j] && (nframes <= MAXFRAMES))
+        if (_outbuf [j] && _loop [j] && (nframes <= MAXFRAMES))
         {
             memcpy (_loop [j], _outbuf [j], nframes * sizeof (float));
+            _kept [j] = c + 1;
         }
     }
     _fetched = false;

@@ -110,6 +110,18 @@ protected:
     // nowhere: tools never see a null buffer. With missing_null, a missing
     // port gives null instead, for tools whose behaviour depends on which
     // ports exist.
+    //
+    // An input connected to an output of the same client gets what that
+    // output sent in the previous period, alone or mixed with other sources,
+    // on either JACK library. jackd2 does this itself. PipeWire's libjack
+    // hands an input fed only by our own output that output's buffer of the
+    // current period (silence when the output was not fetched first), and
+    // mixes an input fed by our output and other ports from whatever that
+    // output's buffer holds. So on PipeWire the outputs are fetched first
+    // and filled with their previous period before any input is fetched, an
+    // input whose buffer is one of them gets a copy of that previous period
+    // instead, and every output is copied at the end of the period: two
+    // copies of each output per period, on PipeWire only.
     void get_inp_buffers (int nframes, float **buf, int n, bool missing_null = false) VESK_NONBLOCKING;
     void get_out_buffers (int nframes, float **buf, int n, bool missing_null = false) VESK_NONBLOCKING;
 
@@ -142,14 +154,13 @@ private:
     // Own loops on PipeWire (see get_inp_buffers). _loop [j] holds output j's
     // previous period; it is made by the Python thread when output j is
     // created, before the port is published, and lives until the client's
-    // ports are freed. _outbuf, _loopseen and _fetched belong to the
-    // process thread: this period's output buffers, the period (plus 1) in
-    // which output j last fed an input of this client, and whether the
-    // outputs were fetched in this period.
+    // ports are freed. _outbuf, _kept and _fetched belong to the process
+    // thread: this period's output buffers, the period (plus 1) whose output
+    // _loop [j] holds, and whether the outputs were fetched in this period.
     bool                   _pipewire;
     float                **_loop;
     float                **_outbuf;
-    unsigned              *_loopseen;
+    unsigned              *_kept;
     bool                   _fetched;
 };
 
