@@ -201,6 +201,10 @@ class JackServer:
     with ``busy_timeout`` seconds, waits that long for a free slot (for test
     runners). One process drives one server at a time (see
     :func:`check_server`).
+
+    Under PipeWire's JACK library (``pw-jack``, see :func:`on_pipewire`)
+    there is one server, PipeWire itself, named "default": the constructor
+    raises JackError, and :meth:`attach` and :meth:`ensure` attach to it.
     """
 
     def __init__(self, name=None, rate=48000, period=256, *, timeout=10.0, jackd="jackd", extra_args=(),
