@@ -482,6 +482,12 @@ int Jclient::jack_static_buffsize (jack_nframes_t nframes, void *arg)
     // period at construction compare their own size with nframes.
     Jclient *J = (Jclient *) arg;
     J->fsize = nframes;
+    // Own loops start again from silence: a kept period of the old size
+    // would not fill a period of the new one.
+    if (J->_kept)
+    {
+        for (int j = 0; j < J->nout; j++) J->_kept [j] = 0;
+    }
     J->jack_buffsize (nframes);
     return 0;
 }
