@@ -22,6 +22,8 @@ from .meters import LevelMeter
 from .meters import NoiseMeter
 from .meters import Weighting
 from .meters import Detector
+from .binaural import BinauralRenderer
+from .player import FilePlayer
 from .ambisonics import AmbiPanner
 from .ambisonics import AmbiRotator
 from .matconv import MatrixConvolver

@@ -15,13 +15,11 @@ Jmatconv::Jmatconv (const char *client_name, const char *server_name, int maxlen
     _cmd_state (PASSIVE),
     _cmd_req (0),
     _cmd_ack (0),
-    _sem_ok (false),
     _dconv (nullptr)
 {
-    _sem_ok = (sem_init (&_cmd_sem, 0, 0) == 0);
     ninp = clamp (ninp, 1, MAXCHAN);
     nout = clamp (nout, 1, MAXCHAN);
-    if (   !_sem_ok
+    if (   !_cmdsync.ok ()
         || open_jack (client_name, server_name, ninp, nout)
         || create_inp_ports ("in_%d", 0)
         || create_out_ports ("out_%d", 0))
@@ -36,7 +34,6 @@ Jmatconv::Jmatconv (const char *client_name, const char *server_name, int maxlen
 Jmatconv::~Jmatconv (void)
 {
     fini ();
-    if (_sem_ok) sem_destroy (&_cmd_sem);
 }
 
 
@@ -67,50 +64,17 @@ void Jmatconv::fini (void)
 }
 
 
-template <class F> bool Jmatconv::wait_taken (F taken)
-{
-    struct timespec  now, due, seen;
-    unsigned         c, c0;
-
-    c0 = process_cycles ();
-    clock_gettime (CLOCK_MONOTONIC, &seen);
-    while (!taken ())
-    {
-        if (state <= 0) return taken ();
-        clock_gettime (CLOCK_MONOTONIC, &now);
-        c = process_cycles ();
-        if (c != c0)
-        {
-            c0 = c;
-            seen = now;
-        }
-        else if (  (now.tv_sec - seen.tv_sec) * 1000
-                 + (now.tv_nsec - seen.tv_nsec) / 1000000 >= STALL_MS) return taken ();
-        due = now;
-        due.tv_nsec += 10000000;
-        if (due.tv_nsec >= 1000000000)
-        {
-            due.tv_nsec -= 1000000000;
-            due.tv_sec += 1;
-        }
-        sem_clockwait (&_cmd_sem, CLOCK_MONOTONIC, &due);
-    }
-    return true;
-}
-
-
 int Jmatconv::set_state (int s)
 {
     unsigned r;
 
     if ((s != PASSIVE) && (s != PROCESS)) return -1;
     if (state <= 0) return 1;
-    // Posts left over from requests that were given up on.
-    while (sem_trywait (&_cmd_sem) == 0) {}
+    _cmdsync.drain ();
     _cmd_state.store (s, std::memory_order_relaxed);
     r = _cmd_req.load (std::memory_order_relaxed) + 1;
     _cmd_req.store (r, std::memory_order_release);
-    return wait_taken ([&] { return _cmd_ack.load (std::memory_order_acquire) == r; }) ? 0 : 1;
+    return _cmdsync.wait (*this, [&] { return _cmd_ack.load (std::memory_order_acquire) == r; }) ? 0 : 1;
 }
 
 
@@ -123,10 +87,10 @@ int Jmatconv::load_impulse (const float *data, int len, ptrdiff_t step, int inp,
                  || (_cmd_req.load (std::memory_order_relaxed) != _cmd_ack.load (std::memory_order_acquire)));
     if (!live) return _dconv->setimp (inp, out, gain, data, len, step);
 
-    while (sem_trywait (&_cmd_sem) == 0) {}
+    _cmdsync.drain ();
     int r = _dconv->stageimp (inp, out, gain, data, len, step);
     if (r) return r;
-    if (wait_taken ([&] { return !_dconv->staged (); })) return 0;
+    if (_cmdsync.wait (*this, [&] { return !_dconv->staged (); })) return 0;
     return _dconv->unstage () ? 2 : 0;
 }
 
@@ -151,7 +115,7 @@ int Jmatconv::jack_process (int nframes)
         post = true;
     }
     if (_dconv->takeimp ()) post = true;
-    if (post) sem_post (&_cmd_sem);
+    if (post) _cmdsync.post ();
 
     s = state;
     get_out_buffers (nframes, out, Jclient::nout);

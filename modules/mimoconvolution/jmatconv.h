@@ -9,6 +9,7 @@
 #include <atomic>
 #include <semaphore.h>
 #include "jclient.h"
+#include "framework/cmdsync.h"
 #include "convolution/denseconv.h"
 
 
@@ -16,7 +17,7 @@ class Jmatconv : public Jclient
 {
 public:
 
-    enum { MAXCHAN = 100, MINLEN = 16, MAXLEN = 16384, STALL_MS = 2000 };
+    enum { MAXCHAN = 100, MINLEN = 16, MAXLEN = 16384 };
 
     Jmatconv (const char *client_name, const char *server_name, int maxlen, int ninp, int nout, int nthr);
     virtual ~Jmatconv (void);
@@ -24,7 +25,7 @@ public:
     // Hands PASSIVE or PROCESS to the process thread and waits until it is
     // taken, about one period. Waits in 10 ms steps and gives up when the
     // client is gone (state 0 or below, ZOMBIE after a server shutdown) or
-    // no period has run for STALL_MS. Returns 0 when taken, 1 when not (at
+    // no period has run for Cmdsync::STALL_MS. Returns 0 when taken, 1 when not (at
     // once when the state is 0 or below; a request not taken stays pending),
     // -1 for any other state, which is refused.
     int set_state (int s);
@@ -42,21 +43,18 @@ private:
 
     void init (int maxlen, int nthr);
     void fini (void);
-    // Waits as set_state describes until taken () holds; returns its value.
-    template <class F> bool wait_taken (F taken);
 
     virtual int jack_process (int nframes) VESK_NONBLOCKING override;
 
     // State handshake. _cmd_state is stored before _cmd_req is published
     // (release), so the process thread that sees the new count (acquire)
     // sees the state it asks for. _cmd_state, _cmd_req: written by the
-    // Python thread; _cmd_ack: written by the process thread. _cmd_sem is
+    // Python thread; _cmd_ack: written by the process thread. _cmdsync is
     // posted by the process thread after taking a state or a staged response.
     std::atomic<int>       _cmd_state;
     std::atomic<unsigned>  _cmd_req;
     std::atomic<unsigned>  _cmd_ack;
-    sem_t                  _cmd_sem;
-    bool                   _sem_ok;
+    Cmdsync                _cmdsync;
     Denseconv             *_dconv;    // owned; null unless built
 };
 
