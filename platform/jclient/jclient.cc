@@ -176,6 +176,11 @@ int Jclient::open_jack (const char *client_name, const char *server_name, int ni
         int                 policy;
         if (pthread_getschedparam (jack_client_thread_id (jack_client), &policy, &spar) == 0)
         {
+            // PipeWire's process thread carries SCHED_RESET_ON_FORK along
+            // with its policy; threads are made with the policy itself.
+#ifdef SCHED_RESET_ON_FORK
+            policy &= ~SCHED_RESET_ON_FORK;
+#endif
             jack_policy = policy;
             jack_priority = spar.sched_priority;
         }
