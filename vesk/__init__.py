@@ -22,3 +22,7 @@ from .meters import LevelMeter
 from .meters import NoiseMeter
 from .meters import Weighting
 from .meters import Detector
+from .offline import FastPlayback
+from .offline import FastCapture
+from .offline import render
+from .offline import RenderResult
