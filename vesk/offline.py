@@ -219,19 +219,21 @@ class RenderResult:
                 f"{self.speed:.0f} x real time")
 
 
-def _chain(stages):
-    """Pairs of (source port, destination port) along a chain of stages (port-name lists)."""
-    for a, b in zip(stages, stages[1:]):
-        for s, d in zip(a, b):
-            yield s, d
+def _chain(player, tools, capture):
+    """(source, destination) port pairs: player -> each tool in turn -> capture, channel by channel."""
+    outs = [player.outputs] + [t.outputs for t in tools]
+    ins = [t.inputs for t in tools] + [capture.inputs]
+    for a, b in zip(outs, ins):
+        yield from zip(a, b)
 
 
 def render(source, dest, tools=(), *, options=None, channels=None, start=0, end=None, server=None,
-           wire=None, progress=None, rate=None, period=1024, stall=30.0):
+           wire=None, nplay=None, progress=None, rate=None, period=1024, stall=30.0):
     """Render ``source`` through a JACK graph into ``dest`` in freewheel mode; return a :class:`RenderResult`.
 
-    A player loads ``source`` (frames ``start`` .. ``end``, None: to its end;
-    frames past the end of the file render as silence), a capture creates
+    A player with ``nplay`` outputs (None: one per file channel) loads
+    ``source`` (frames ``start`` .. ``end``, None: to its end; frames past
+    the end of the file render as silence), a capture creates
     ``dest`` with ``channels`` channels (None: as many as the last stage has
     outputs) and ``options`` (see :class:`FastCapture`). The player's outputs
     feed the first of ``tools``, each tool's outputs the next one's inputs,
@@ -266,21 +268,21 @@ def render(source, dest, tools=(), *, options=None, channels=None, start=0, end=
         own = JackServer(None, rate=rate or frate, period=period)
         server = own.name
     try:
-        return _render(source, dest, tools, wire, options, channels, start, end, fchan, frate, server,
-                       progress, stall)
+        return _render(source, dest, tools, wire, options, channels, start, end,
+                       fchan if nplay is None else int(nplay), frate, server, progress, stall)
     finally:
         if own is not None:
             own.stop()
 
 
-def _render(source, dest, tools, wire, options, channels, start, end, fchan, frate, server, progress, stall):
+def _render(source, dest, tools, wire, options, channels, start, end, nplay, frate, server, progress, stall):
     pid = os.getpid()
-    player = FastPlayback(fchan, name=f"vesk-render-play-{pid}", server=server)
+    player = FastPlayback(nplay, name=f"vesk-render-play-{pid}", server=server)
     try:
         player._check_open()
         if player.rate != frate:
             raise ValueError(f"{source} is at {frate} Hz, the JACK server runs at {player.rate} Hz")
-        ncap = len(tools[-1].outputs) if tools else fchan
+        ncap = len(tools[-1].outputs) if tools else nplay
         if channels is None:
             channels = max(1, ncap)
         capture = FastCapture(ncap, name=f"vesk-render-capt-{pid}", server=server)
@@ -292,8 +294,7 @@ def _render(source, dest, tools, wire, options, channels, start, end, fchan, fra
                 if wire is not None:
                     wire(player, capture)
                 else:
-                    stages = [player.outputs] + [p for t in tools for p in (t.inputs, t.outputs)] + [capture.inputs]
-                    for s, d in _chain(stages):
+                    for s, d in _chain(player, tools, capture):
                         ctl.connect(s, d)
                 ctl.connect(player.sync, capture.sync)
             elapsed = 0.0

@@ -45,10 +45,14 @@ int Jfwcapt::init (void)
 
 
 // The client goes first, so that no period runs while the file is closed:
-// every frame written so far is in the file when it is completed.
+// every frame written so far is in the file when it is completed. A client
+// must not close in freewheel mode: when that mode ends, JACK restores the
+// connections it saved at its start, those of the closed client included,
+// and its graph breaks. So freewheel mode ends first, as the player does.
 void Jfwcapt::fini (void)
 {
-    state = INITIAL;
+    int st = state.exchange (INITIAL);
+    if (jack_client && st != ZOMBIE && _fw.load ()) jack_set_freewheel (jack_client, 0);
     close_jack ();
     drop_file ();
 }

@@ -45,8 +45,10 @@ int Jfwplay::init (void)
 }
 
 
-// Freewheel mode is left before the client goes, and the client before the
-// file, so that no period reads a closed file.
+// Freewheel mode is left before the client goes (JACK restores the
+// connections saved at the start of freewheel mode when it ends, those of
+// clients closed meanwhile included, which breaks its graph), and the client
+// before the file, so that no period reads a closed file.
 void Jfwplay::fini (void)
 {
     int st = state.exchange (INITIAL);
@@ -128,9 +130,19 @@ void Jfwplay::jack_freewheel (int starting)
 int Jfwplay::jack_process (int nframes)
 {
     int st = state.load (std::memory_order_acquire);
-    if (st < PASSIVE) return 0;
-
     float *out [MAXCHAN + 1];
+    if (st < PASSIVE)
+    {
+        // A port buffer keeps what was written last: the marker of the
+        // period before would be read again by the capture while this
+        // client is being closed. Silence and no marker instead.
+        if (st == INITIAL && _nchan <= MAXCHAN)
+        {
+            get_out_buffers (nframes, out, _nchan + 1);
+            for (int i = 0; i <= _nchan; i++) memset (out [i], 0, nframes * sizeof (float));
+        }
+        return 0;
+    }
     get_out_buffers (nframes, out, _nchan + 1);
     int k = 0;     // frames from the file
     int d = 0;     // frames marked
