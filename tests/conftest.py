@@ -5,30 +5,108 @@
 period. Both are started once per test session and stopped by pid at its end.
 Tools are created with ``server=server.name``; ``harness.push`` pushes arrays
 through them.
+
+One server per process: libjack cannot serve clients of two servers in one
+process, so the tests are grouped by the server they use. ``--jack-group``
+runs one group only (``server``: the 48000/256 server and tests without one;
+``server1024``; ``other``: servers of a test's own), and ``./run tests`` runs
+each group in a process of its own. Without it every group runs, one after
+the other. Between tests nothing is kept that could hold a client open: a
+failed test's traceback is dropped before the next test starts.
 """
 
+import gc
 import os
+import sys
 
 import pytest
 
 import vesk
 
+# Servers started by the test suite wait for a free slot in JACK's
+# machine-wide table instead of failing at once.
+BUSY = 600.0
+
+GROUPS = ("server", "server1024", "other")
+
+
+def pytest_addoption(parser):
+    parser.addoption("--jack-group", choices=GROUPS, default=None,
+                     help="run only the tests of one JACK server group (one server per process)")
+
+
+def _server_of(item):
+    """Name of the server fixture a test uses: a fixture it requests, or one
+    named by a parameter (tests that pick their server with getfixturevalue)."""
+    names = list(getattr(item, "fixturenames", ()))
+    callspec = getattr(item, "callspec", None)
+    if callspec is not None:
+        names += [v for v in callspec.params.values() if isinstance(v, str)]
+    if "own_server" in names:
+        return "own_server"
+    others = sorted(n for n in names if n.startswith("server") and n != "server")
+    return others[0] if others else "server"
+
+
+def _group_of(item):
+    s = _server_of(item)
+    return s if s in ("server", "server1024") else "other"
+
+
+def pytest_collection_modifyitems(config, items):
+    want = config.getoption("--jack-group")
+    if want:
+        keep = [i for i in items if _group_of(i) == want]
+        dropped = [i for i in items if _group_of(i) != want]
+        if dropped:
+            config.hook.pytest_deselected(items=dropped)
+        items[:] = keep
+    # Tests of one server run together, the 48000/256 server first.
+    order = {g: k for k, g in enumerate(GROUPS)}
+    items.sort(key=lambda i: (order[_group_of(i)], _server_of(i)))
+
+
+@pytest.hookimpl(trylast=True)
+def pytest_runtest_teardown(item, nextitem):
+    # pytest keeps the last failure's traceback for post-mortem debugging;
+    # its frames would keep that test's tools (and their JACK clients) alive.
+    for name in ("last_type", "last_value", "last_traceback", "last_exc"):
+        if hasattr(sys, name):
+            setattr(sys, name, None)
+    gc.collect()
+
 
 @pytest.fixture(scope="session")
 def server():
-    with vesk.JackServer(f"vesk-test-{os.getpid()}", rate=48000, period=256) as s:
+    with vesk.JackServer(f"vesk-test-{os.getpid()}", rate=48000, period=256, busy_timeout=BUSY) as s:
         yield s
 
 
 @pytest.fixture(scope="session")
 def server1024():
-    with vesk.JackServer(f"vesk-test1024-{os.getpid()}", rate=44100, period=1024) as s:
+    with vesk.JackServer(f"vesk-test1024-{os.getpid()}", rate=44100, period=1024, busy_timeout=BUSY) as s:
         yield s
 
 
 @pytest.fixture
 def own_server():
     """A server of the test's own, for tests that kill or stop it."""
-    s = vesk.JackServer(rate=48000, period=256)
+    s = vesk.JackServer(rate=48000, period=256, busy_timeout=BUSY)
     yield s
     s.stop()
+
+
+@pytest.fixture
+def server_private():
+    """Starts servers of the test's own: ``server_private(rate=..., period=...)``;
+    all are stopped when the test ends."""
+    started = []
+
+    def start(rate=48000, period=256):
+        s = vesk.JackServer(rate=rate, period=period, busy_timeout=BUSY)
+        started.append(s)
+        return s
+
+    yield start
+    for s in started:
+        s.stop()

@@ -51,8 +51,8 @@ def test_every_band_at_44k1(server1024):
 
 
 @pytest.mark.parametrize("rate, n", [(88200, 1 << 18), (96000, 1 << 18), (192000, 1 << 19)])
-def test_every_band_at_high_rates(rate, n):
-    with vesk.JackServer(rate=rate, period=1024) as s:
+def test_every_band_at_high_rates(server_private, rate, n):
+    with server_private(rate=rate, period=1024) as s:
         with vesk.BandFilter(1, 41, name="bfhigh", server=s.name) as bf:
             assert bf.state == vesk.State.PROCESS
             check_all_bands(bf, rate, n)
@@ -90,8 +90,8 @@ def test_ignored_settings_and_off(server):
         np.testing.assert_allclose(y[1], y0[1], atol=1e-6)
 
 
-def test_unsupported_rate_fails():
-    with vesk.JackServer(rate=32000, period=256) as s:
+def test_unsupported_rate_fails(server_private):
+    with server_private(rate=32000, period=256) as s:
         with vesk.BandFilter(1, 1, name="bf32", server=s.name) as bf:
             assert bf.state == vesk.State.FAILED
             bf.set_filter(0, 0, OCTAVE, 5)          # harmless

@@ -132,7 +132,7 @@ def test_makeup_gain_steps(eq1):
 @pytest.fixture
 def server1000():
     """Periods of 1000 frames: two whole steps and a piece in each."""
-    with vesk.JackServer(rate=48000, period=1000) as s:
+    with vesk.JackServer(rate=48000, period=1000, busy_timeout=600) as s:
         yield s
 
 

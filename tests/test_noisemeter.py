@@ -159,7 +159,7 @@ def test_friendly_refusals(meter):
 
 @pytest.fixture(scope="module")
 def server32k():
-    with vesk.JackServer(rate=32000, period=256) as s:
+    with vesk.JackServer(rate=32000, period=256, busy_timeout=600) as s:
         yield s
 
 

@@ -5,7 +5,7 @@ Every tool is one JACK client. The extension modules (``vesk.gaincontrol``,
 wrap them with properties, numpy arrays and context managers.
 """
 
-from .server import JackServer, JackError
+from .server import JackServer, JackError, server_in_use
 from ._tool import Tool, State, PortOp
 from .control import ServerControl
 from .gain import GainControl
@@ -26,3 +26,7 @@ from .offline import FastPlayback
 from .offline import FastCapture
 from .offline import render
 from .offline import RenderResult
+from .binaural import BinauralRenderer
+from .ambisonics import AmbiPanner
+from .ambisonics import AmbiRotator
+from .matconv import MatrixConvolver

@@ -3,7 +3,7 @@
 import enum
 
 from . import clientops
-from .server import JackError
+from .server import JackError, check_server
 
 
 class State(enum.IntEnum):
@@ -71,6 +71,9 @@ class Tool:
 
     def _open(self, name, server, *args):
         self.server = server
+        # One JACK server per process: a client of a second server would be
+        # refused (FAILED); say why instead.
+        check_server(server, f"{type(self).__name__} '{name}'")
         self._caps, self._client = self._module.makecaps(None, name, server, *args)
         self._ninp = 0
         self._nout = 0

@@ -1,7 +1,7 @@
 """Friendly class of the server control: transport and connections."""
 
 from . import servercontrol
-from .server import JackError
+from .server import JackError, check_server
 
 
 class ServerControl:
@@ -13,6 +13,7 @@ class ServerControl:
     """
 
     def __init__(self, name="servercontrol", server=None):
+        check_server(server, f"ServerControl '{name}'")
         self._caps = servercontrol.create(None, name, server)
         if servercontrol.get_jack_info(self._caps)[0] is None:
             raise JackError(f"no JACK server '{server or 'default'}' is running")

@@ -1,10 +1,15 @@
 """Starting, attaching to and stopping a JACK server."""
 
+import ctypes
 import itertools
 import os
+import queue
 import signal
+import struct
 import subprocess
+import sys
 import tempfile
+import threading
 import time
 
 from . import servercontrol
@@ -14,6 +19,136 @@ _count = itertools.count()
 
 class JackError(RuntimeError):
     """A JACK server or client operation failed."""
+
+
+# libjack serves one server per process: the client library records the
+# server that this process's open clients use and refuses clients of another
+# one. The record lives in libvesk-jclient, loaded with every extension module.
+_jclient = ctypes.CDLL("libvesk-jclient.so.1", mode=os.RTLD_NOLOAD | os.RTLD_LAZY)
+_jclient.vesk_jclient_server_in_use.argtypes = [ctypes.c_char_p, ctypes.c_int]
+_jclient.vesk_jclient_server_in_use.restype = ctypes.c_int
+_jclient.vesk_jclient_resolve_server.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]
+_jclient.vesk_jclient_resolve_server.restype = None
+
+
+def server_in_use():
+    """(server name, number of open clients) of the JACK server this process uses, or (None, 0)."""
+    buf = ctypes.create_string_buffer(1024)
+    n = _jclient.vesk_jclient_server_in_use(buf, len(buf))
+    return (buf.value.decode(errors="replace"), n) if n else (None, 0)
+
+
+def resolve_server(name):
+    """The server name libjack connects to for ``name`` (None: $JACK_DEFAULT_SERVER, else "default")."""
+    buf = ctypes.create_string_buffer(1024)
+    _jclient.vesk_jclient_resolve_server(None if name is None else os.fsencode(name), buf, len(buf))
+    return buf.value.decode(errors="replace")
+
+
+def check_server(name, what="a client"):
+    """Raise JackError if this process holds clients of a JACK server other than ``name``."""
+    used, n = server_in_use()
+    want = resolve_server(name)
+    if n and used != want:
+        raise JackError(
+            f"cannot open {what} on JACK server '{want}': this process has {n} client(s) open on "
+            f"server '{used}', and libjack serves only one server per process. Close those first, "
+            f"or drive the second server from another process.")
+
+
+def running_servers():
+    """[(name, pid, alive)] of the servers in JACK's machine-wide server table.
+
+    ``alive`` False marks the entry of a server that died without cleaning
+    up; it holds its slot until a server of the same name starts."""
+    # The table: a 24-byte header, then 8 entries of a pid, a 256-byte name
+    # "jack-<uid>:<server>:" and padding to 264 bytes.
+    head, size, count = 24, 264, 8
+    try:
+        with open("/dev/shm/jack-shm-registry", "rb") as f:
+            data = f.read(head + count * size)
+    except OSError:
+        return []
+    if len(data) < head + count * size or data[:4] != b"KCAJ":
+        return []
+    out = []
+    for i in range(count):
+        entry = data[head + size * i: head + size * (i + 1)]
+        (pid,) = struct.unpack("<i", entry[:4])
+        if not pid:
+            continue
+        full = entry[4:260].split(b"\0", 1)[0].decode(errors="replace")
+        name = full.split(":", 1)[1].rstrip(":") if ":" in full else full
+        out.append((name, pid, _pid_alive(pid)))
+    return out
+
+
+def _pid_alive(pid):
+    """True if the process runs (a zombie does not)."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as f:
+            return f.read().rsplit(b")", 1)[1].split()[0] != b"Z"
+    except (FileNotFoundError, IndexError):
+        return False
+    except OSError:
+        return True
+
+
+def _set_parent_death_signal(parent):
+    # Runs in the child between fork and exec: the server gets SIGTERM (and
+    # shuts down cleanly) when the thread that started it ends, and that
+    # thread lives as long as this process. If the parent is gone already,
+    # give up at once.
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(1, signal.SIGTERM)          # PR_SET_PDEATHSIG
+    if os.getppid() != parent:
+        os._exit(1)
+
+
+class _Launcher(threading.Thread):
+    """Starts servers from one thread that lives as long as the process.
+
+    The parent-death signal follows the thread that forked the child, not
+    the process, so servers are never started from a caller's thread, which
+    might end before the process does."""
+
+    def __init__(self):
+        super().__init__(name="vesk-jackd-launcher", daemon=True)
+        self._jobs = queue.Queue()
+        self.start()
+
+    def run(self):
+        while True:
+            args, kw, reply = self._jobs.get()
+            try:
+                reply.put((subprocess.Popen(args, **kw), None))
+            except BaseException as e:
+                reply.put((None, e))
+
+    def popen(self, args, **kw):
+        reply = queue.Queue()
+        self._jobs.put((args, dict(kw, preexec_fn=lambda p=os.getpid(): _set_parent_death_signal(p)), reply))
+        try:
+            proc, err = reply.get(timeout=30)
+        except queue.Empty:
+            raise OSError("the launcher thread does not answer") from None
+        if err is not None:
+            raise err
+        return proc
+
+
+_launcher = None
+_launcher_pid = None           # the process that made _launcher (a forked child makes its own)
+_launcher_lock = threading.Lock()
+
+
+def _popen(args, **kw):
+    global _launcher, _launcher_pid
+    with _launcher_lock:
+        if _launcher is None or not _launcher.is_alive() or _launcher_pid != os.getpid():
+            _launcher = _Launcher()
+            _launcher_pid = os.getpid()
+    return _launcher.popen(args, **kw)
 
 
 class JackServer:
@@ -31,10 +166,18 @@ class JackServer:
 
     ``name`` None gives a unique name for a started server and the default
     server for an attached one.
+
+    A started server ends with the process that started it, however that
+    process ends (a crash or SIGKILL included): it gets SIGTERM when its
+    parent dies. JACK allows only a few servers per machine; when all are
+    taken, the constructor fails at once with a JackError naming them, or,
+    with ``busy_timeout`` seconds, waits that long for a free slot (for test
+    runners). One process drives one server at a time (see
+    :func:`check_server`).
     """
 
     def __init__(self, name=None, rate=48000, period=256, *, timeout=10.0, jackd="jackd", extra_args=(),
-                 busy_timeout=120.0):
+                 busy_timeout=0.0):
         self.name = name if name is not None else f"vesk-{os.getpid()}-{next(_count)}"
         self._proc = None
         self._log = None
@@ -43,19 +186,37 @@ class JackServer:
         # JACK allows only a few servers per machine: while all are taken,
         # wait up to busy_timeout for one to go.
         busy_until = time.monotonic() + busy_timeout
+        cleared = False
         while True:
             self._log = tempfile.TemporaryFile()
             try:
-                self._proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self._log,
-                                              stderr=subprocess.STDOUT, env=env, start_new_session=True)
+                self._proc = _popen(args, stdin=subprocess.DEVNULL, stdout=self._log,
+                                    stderr=subprocess.STDOUT, env=env, start_new_session=True)
             except OSError as e:
                 raise JackError(f"cannot start {jackd}: {e}") from None
             if self._wait_ready(timeout):
                 return
-            if "Too many servers" in self.log() and time.monotonic() < busy_until:
+            if "Too many servers" in self.log():
+                # Entries of servers that died without cleaning up hold slots
+                # for good: clear them, then try again at once.
+                if not cleared:
+                    cleared = True
+                    stale = [n for n, _, alive in running_servers() if not alive]
+                    for n in stale:
+                        _clear_stale(n)
+                    if stale:
+                        self._proc = None
+                        continue
+                if time.monotonic() < busy_until:
+                    self._proc = None
+                    time.sleep(0.5)
+                    continue
                 self._proc = None
-                time.sleep(0.5)
-                continue
+                listed = ", ".join(f"'{n}' (pid {p}{'' if a else ', dead: stale entry'})"
+                                   for n, p, a in running_servers()) or "none readable"
+                raise JackError(f"cannot start JACK server '{self.name}': JACK's table of servers on this "
+                                f"machine is full. Servers in it: {listed}. Stop one of them, or pass "
+                                f"busy_timeout=<seconds> to wait for a free slot.")
             raise JackError(f"jackd exited with status {self._proc.returncode}: {self.log()}")
 
     def _wait_ready(self, timeout):
@@ -143,13 +304,7 @@ class JackServer:
             p.wait()
 
     def _clear_entry(self):
-        # A jackd that died by a signal leaves its entry in JACK's
-        # machine-wide server table, which has room for only a few servers;
-        # a clean start and stop of a server of the same name removes it.
-        try:
-            JackServer(self.name, busy_timeout=0).stop()
-        except JackError:
-            pass
+        _clear_stale(self.name)
 
     def __enter__(self):
         return self
@@ -168,8 +323,38 @@ class JackServer:
         return f"<JackServer '{self.name}' {getattr(self, 'rate', '?')} Hz, period {getattr(self, 'period', '?')}, {how}>"
 
 
+def _clear_stale(name):
+    # A jackd that died by a signal leaves its entry in JACK's machine-wide
+    # server table, which has room for only a few servers; a clean start and
+    # stop of a server of the same name takes over the entry and removes it.
+    # Never while the interpreter shuts down: no thread can start it then.
+    if sys.is_finalizing() or name not in [n for n, _, alive in running_servers() if not alive]:
+        return
+    try:
+        JackServer(name).stop()
+    except JackError:
+        pass
+
+
 def _info(name):
     """(client name, rate, period) seen by a probe client, or None when no server answers."""
+    used, n = server_in_use()
+    if n and used != resolve_server(name):
+        # A probe client here would be refused (one server per process):
+        # ask from a process of its own.
+        return _info_elsewhere(name)
     c = servercontrol.create(None, "vesk-probe", name)
     info = servercontrol.get_jack_info(c)
     return info if info[0] is not None else None
+
+
+def _info_elsewhere(name):
+    code = ("import sys; from vesk import servercontrol as s; "
+            "i = s.get_jack_info(s.create(None, 'vesk-probe', sys.argv[1] if len(sys.argv) > 1 else None)); "
+            "print(*i) if i[0] is not None else None")
+    r = subprocess.run([sys.executable, "-c", code, *([name] if name is not None else [])],
+                       capture_output=True, text=True, timeout=30)
+    words = r.stdout.split()
+    if len(words) < 3:
+        return None
+    return (" ".join(words[:-2]), int(words[-2]), int(words[-1]))

@@ -11,13 +11,11 @@ Jsignal::Jsignal (const char *client_name, const char *server_name) :
     state_req (0),
     req_cnt (0),
     ack_cnt (0),
-    sema_ok (false),
     trig_inp (0),
     trig_offs (0),
     posit (0)
 {
-    sema_ok = (sem_init (&sema, 0, 0) == 0);
-    if (!sema_ok || open_jack (client_name, server_name, NSLOT, NSLOT))
+    if (!cmdsync.ok () || open_jack (client_name, server_name, NSLOT, NSLOT))
     {
         state = FAILED;
         return;
@@ -29,7 +27,6 @@ Jsignal::Jsignal (const char *client_name, const char *server_name) :
 Jsignal::~Jsignal (void)
 {
     fini ();
-    if (sema_ok) sem_destroy (&sema);
 }
 
 
@@ -108,42 +105,14 @@ void Jsignal::set_trig_inp (int k)
 
 int Jsignal::set_state (int s)
 {
-    struct timespec  now, due, seen;
-    unsigned         r, c, c0;
+    unsigned  r;
 
     if (state <= 0) return 1;
-    // Posts left over from requests that were given up on.
-    while (sem_trywait (&sema) == 0) {}
+    cmdsync.drain ();
     state_req.store (s, std::memory_order_relaxed);
     r = req_cnt.load (std::memory_order_relaxed) + 1;
     req_cnt.store (r, std::memory_order_release);
-
-    c0 = process_cycles ();
-    clock_gettime (CLOCK_MONOTONIC, &seen);
-    while (ack_cnt.load (std::memory_order_acquire) != r)
-    {
-        // Client gone (ZOMBIE after a server shutdown, or destroyed), unless
-        // this very request was for state 0 or below.
-        if (state <= 0) return (ack_cnt.load (std::memory_order_acquire) == r) ? 0 : 1;
-        clock_gettime (CLOCK_MONOTONIC, &now);
-        c = process_cycles ();
-        if (c != c0)
-        {
-            c0 = c;
-            seen = now;
-        }
-        else if (  (now.tv_sec - seen.tv_sec) * 1000
-                 + (now.tv_nsec - seen.tv_nsec) / 1000000 >= STALL_MS) return 1;
-        due = now;
-        due.tv_nsec += 10000000;
-        if (due.tv_nsec >= 1000000000)
-        {
-            due.tv_nsec -= 1000000000;
-            due.tv_sec += 1;
-        }
-        sem_clockwait (&sema, CLOCK_MONOTONIC, &due);
-    }
-    return 0;
+    return cmdsync.wait (*this, [&] { return ack_cnt.load (std::memory_order_acquire) == r; }) ? 0 : 1;
 }
 
 
@@ -201,7 +170,7 @@ int Jsignal::jack_process (int nframes)
         if (s < PASSIVE) silence (nframes);
         state = s;
         ack_cnt.store (r, std::memory_order_release);
-        sem_post (&sema);
+        cmdsync.post ();
     }
     s = state;
     if (s < PASSIVE) return 0;

@@ -10,8 +10,8 @@
 
 #include <atomic>
 #include <stdint.h>
-#include <semaphore.h>
 #include "jclient.h"
+#include "framework/cmdsync.h"
 #include "signals/jsdata.h"
 
 
@@ -40,7 +40,7 @@ public:
     // Hands state s to the process thread and waits until it has taken it,
     // at most one period. Waits in 10 ms steps and gives up when the client
     // is gone (state 0 or below, ZOMBIE after the server shut it down) or no
-    // period has run for STALL_MS (a server that stopped): returns 0 when
+    // period has run for Cmdsync::STALL_MS (a server that stopped): returns 0 when
     // taken, 1 when not (also at once when the state is 0 or below). A
     // request that was not taken stays pending and is taken if the process
     // thread runs again.
@@ -48,8 +48,6 @@ public:
 
     // Position of the run: samples since it started.
     int64_t get_posit (void) const { return posit.load (std::memory_order_acquire); }
-
-    enum { STALL_MS = 2000 };
 
     Jsdata  outdata [NSLOT];   // by output port; changed by the control thread only in PASSIVE
     Jsdata  inpdata [NSLOT];   // by input port; the process thread works on them in a run
@@ -75,8 +73,7 @@ private:
     std::atomic<int>       state_req;
     std::atomic<unsigned>  req_cnt;
     std::atomic<unsigned>  ack_cnt;
-    sem_t                  sema;         // posted by the process thread after taking a request
-    bool                   sema_ok;      // sema was initialised
+    Cmdsync                cmdsync;      // posted by the process thread after taking a request
     std::atomic<int>       trig_inp;     // written by the control thread, read by the process thread
     int                    trig_offs;    // process thread only: run start within this period
     std::atomic<int64_t>   posit;        // written by the process thread before it ends a run; read anywhere

@@ -4,7 +4,10 @@
 #include <pthread.h>
 #include <sched.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <time.h>
+#include <mutex>
 #include "jclient.h"
 
 
@@ -20,6 +23,51 @@ static void jack_silence (void)
 }
 
 static struct Silencer { Silencer (void) { jack_silence (); } } silencer;
+
+
+// libjack maps the shared memory of one server per process: with clients of
+// two servers open at once, every client runs on the graph of the server
+// opened last, and closing them crashes in jack_deactivate. So the process
+// keeps one record of the server its open clients use, and refuses a client
+// of another server until the last client of that one has closed. Touched by
+// open_jack and close_jack only (the owner's thread), never by a callback.
+namespace
+{
+    std::mutex   server_lock;     // guards the two fields below
+    std::string  server_used;     // resolved name of the server in use
+    int          server_users;    // clients open on it
+}
+
+
+// The server libjack connects to for a name: a null name means
+// $JACK_DEFAULT_SERVER, else "default".
+static std::string resolve_server (const char *name)
+{
+    if (name) return name;
+    const char *e = getenv ("JACK_DEFAULT_SERVER");
+    return e ? e : "default";
+}
+
+
+static void copy_name (const std::string &s, char *buf, int size)
+{
+    if (!buf || size <= 0) return;
+    snprintf (buf, size, "%s", s.c_str ());
+}
+
+
+extern "C" int vesk_jclient_server_in_use (char *buf, int size)
+{
+    std::lock_guard<std::mutex> guard (server_lock);
+    copy_name (server_users ? server_used : std::string (), buf, size);
+    return server_users;
+}
+
+
+extern "C" void vesk_jclient_resolve_server (const char *name, char *buf, int size)
+{
+    copy_name (resolve_server (name), buf, size);
+}
 
 
 Jclient::Jclient (void) :
@@ -68,6 +116,9 @@ int Jclient::open_jack (const char *client_name, const char *server_name, int ni
     int            opts;
 
     if (jack_client || !client_name) return -1;
+    std::string server = resolve_server (server_name);
+    std::lock_guard<std::mutex> guard (server_lock);
+    if (server_users && server != server_used) return -1;
     jack_silence ();
     opts = JackNoStartServer;
     if (server_name) opts |= JackServerName;
@@ -100,6 +151,8 @@ int Jclient::open_jack (const char *client_name, const char *server_name, int ni
         jack_name = nullptr;
         return -1;
     }
+    server_used = server;
+    server_users++;
 
     // Scheduling of JACK's process thread, for the threads that tools start.
     jack_policy = SCHED_OTHER;
@@ -121,9 +174,11 @@ int Jclient::open_jack (const char *client_name, const char *server_name, int ni
 void Jclient::close_jack (void)
 {
     if (!jack_client) return;
+    std::lock_guard<std::mutex> guard (server_lock);
     jack_deactivate (jack_client);
     jack_client_close (jack_client);
     jack_client = nullptr;
+    if (server_users > 0) server_users--;
     for (int i = 0; i < ninp; i++) inp_ports [i] = nullptr;
     for (int i = 0; i < nout; i++) out_ports [i] = nullptr;
 }

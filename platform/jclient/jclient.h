@@ -69,7 +69,9 @@ public:
     virtual int  jack_process (int nframes) VESK_NONBLOCKING;
 
     // Opens and activates a client on the named server (null: the default
-    // server). Never starts a server: a missing server fails at once.
+    // server). Never starts a server: a missing server fails at once. One
+    // server per process at a time: while clients of one server are open, a
+    // client of another fails at once (libjack cannot serve two).
     // Returns 0 on success; state is not changed.
     int  open_jack (const char *client_name, const char *server_name, int ninp, int nout);
     // Deactivates and closes the client: no callback runs after it returns.
@@ -130,5 +132,14 @@ private:
     float                 *_discard;  // MAXFRAMES samples written to and never read
     std::atomic<unsigned>  _cycles;   // periods completed; written by the process thread, read by delete_port
 };
+
+
+// The one-server-per-process record, for callers that explain a refusal.
+// vesk_jclient_server_in_use copies the name of the server that this
+// process's open clients use into buf ("" when none) and returns their
+// number; vesk_jclient_resolve_server copies the server name that libjack
+// would use for name (null: $JACK_DEFAULT_SERVER, else "default").
+extern "C" int  vesk_jclient_server_in_use (char *buf, int size);
+extern "C" void vesk_jclient_resolve_server (const char *name, char *buf, int size);
 
 #endif
