@@ -75,20 +75,30 @@ def test_ports(server, nchan, ports):
         assert fastplayback.fileinfo(p.capsule) == (0, 0)
 
 
-def test_too_many_channels_and_no_server(server, tmp_path):
+def _check_failed(pcaps, pclient, ccaps, cclient, tmp_path):
+    """What a FAILED player and capture do: nothing, with the documented results."""
     src = write(tmp_path / "a.wav", noise(100, 1), 48000)
-    for p, c in [(vesk.FastPlayback(101, server=server.name), vesk.FastCapture(101, server=server.name)),
-                 (vesk.FastPlayback(2, server="vesk-no-such-server"), vesk.FastCapture(2, server="vesk-no-such-server"))]:
-        assert p.state == State.FAILED and c.state == State.FAILED
-        assert fastplayback.load_file(p.capsule, src) == 1
-        assert fastplayback.set_range(p.capsule, 0, 10) == 0
-        assert fastplayback.set_state(p.capsule, 1) == 0
-        assert fastplayback.set_state(p.capsule, 0) == 0
-        assert fastplayback.fileinfo(p.capsule) == (0, 0)
-        assert fastcapture.create_file(c.capsule, str(tmp_path / "x.wav"), 2, None) == 1
-        assert not os.path.exists(tmp_path / "x.wav")
-        p.close()
-        c.close()
+    assert clientops.get_state(pclient) == State.FAILED
+    assert clientops.get_state(cclient) == State.FAILED
+    assert fastplayback.load_file(pcaps, src) == 1
+    assert fastplayback.set_range(pcaps, 0, 10) == 0
+    assert fastplayback.set_state(pcaps, 1) == 0
+    assert fastplayback.set_state(pcaps, 0) == 0
+    assert fastplayback.fileinfo(pcaps) == (0, 0)
+    assert fastcapture.create_file(ccaps, str(tmp_path / "x.wav"), 2, None) == 1
+    assert not os.path.exists(tmp_path / "x.wav")
+
+
+def test_too_many_channels(server, tmp_path):
+    p, c = vesk.FastPlayback(101, server=server.name), vesk.FastCapture(101, server=server.name)
+    _check_failed(p.capsule, p.client, c.capsule, c.client, tmp_path)
+    p.close()
+    c.close()
+
+
+def test_no_server(tmp_path):
+    _check_failed(*fastplayback.makecaps(None, "t-p", "vesk-no-such-server", 2),
+                  *fastcapture.makecaps(None, "t-c", "vesk-no-such-server", 2), tmp_path)
 
 
 def test_argument_errors(server, tmp_path):
