@@ -518,6 +518,9 @@ def test_render_chain_and_result(server, tmp_path):
     assert r.speed > 1.0 and r.elapsed > 0
     y = sf.read(dest, dtype="float32")[0]
     assert np.allclose(y, x, atol=1e-6)
+    # The progress bar (tqdm, forced on here) leaves the result alone.
+    r = vesk.render(src, dest, options="float,caf", server=server.name, progress=True)
+    assert r.frames == 48000 and np.array_equal(sf.read(dest, dtype="float32")[0], x)
     with pytest.raises(ValueError):
         vesk.render(src, dest, options="ogg", server=server.name)
     with pytest.raises(ValueError):
