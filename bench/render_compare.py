@@ -23,10 +23,16 @@ best of --repeat runs. For vesk two figures: "run" is the freewheel run
 itself (freewheel on until the capture has closed its file, as
 RenderResult.elapsed), "call" the whole render() call including client
 creation, connections and file opening. sox's figure is the whole process.
+"per CPU second" divides the audio seconds by the CPU time (user + system)
+of the whole call: for vesk this Python process (player, capture, tools
+and their JACK client threads) plus jackd, for sox its process; it is
+what the speed would be with a core to spare for every busy thread, and
+shows less of the machine's other load than wall-clock time does.
 """
 
 import argparse
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -53,17 +59,27 @@ def make_source(path, minutes):
     return sf.info(path).frames
 
 
-def best(fn, repeat):
-    results = [fn() for _ in range(repeat)]
-    return results
+def cpu_self_and(pid):
+    """CPU seconds (user + system) used so far by this process and by process ``pid``."""
+    t = os.times()
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    tick = os.sysconf("SC_CLK_TCK")
+    return t.user + t.system + (int(fields[11]) + int(fields[12])) / tick
+
+
+def cpu_children():
+    r = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return r.ru_utime + r.ru_stime
 
 
 def vesk_runs(src, dest, period, repeat):
     out = {}
     with vesk.JackServer(f"vesk-bench-render-{os.getpid()}", rate=RATE, period=period) as server:
         for label in ("pass-through", "chain"):
-            runs, calls = [], []
+            runs, calls, cpus = [], [], []
             for _ in range(repeat):
+                c0 = cpu_self_and(server.pid)
                 if label == "chain":
                     with vesk.Equaliser(2, "L2H", name="bench-eq", server=server.name) as eq, \
                          vesk.PeakLimiter(2, name="bench-lim", server=server.name) as lim:
@@ -82,9 +98,10 @@ def vesk_runs(src, dest, period, repeat):
                     t0 = time.perf_counter()
                     r = vesk.render(src, dest, options="float", server=server.name, progress=False)
                     calls.append(time.perf_counter() - t0)
+                cpus.append(cpu_self_and(server.pid) - c0)
                 runs.append(r.elapsed)
                 seconds = r.seconds
-            out[label] = (seconds / min(runs), seconds / min(calls))
+            out[label] = (seconds / min(runs), seconds / min(calls), seconds / min(cpus))
     return out
 
 
@@ -98,15 +115,17 @@ def sox_runs(src, dest, seconds, repeat):
              "compand", "0.0005,0.05", "-90,-90,-1,-1,0,-1", "0", "-90"]
     out = {}
     for label, cmd in (("copy", copy), ("chain", chain)):
-        times = []
+        times, cpus = [], []
         for _ in range(repeat):
+            c0 = cpu_children()
             t0 = time.perf_counter()
             subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             times.append(time.perf_counter() - t0)
+            cpus.append(cpu_children() - c0)
             # sox reports some effect failures on stderr only, with status 0.
             if abs(sf.info(dest).duration - seconds) > 0.01:
                 sys.exit(f"sox did not render the whole file: {' '.join(cmd)}")
-        out[label] = seconds / min(times)
+        out[label] = (seconds / min(times), seconds / min(cpus))
     return out
 
 
@@ -123,15 +142,15 @@ def main():
         seconds = frames / RATE
         print(f"source: {seconds:.0f} s stereo float WAV at {RATE} Hz; best of {args.repeat} runs; "
               f"speed in x real time\n")
-        print("| work | tool | period | speed (run) | speed (call) |")
-        print("|---|---|---|---|---|")
+        print("| work | tool | period | speed (run) | speed (call) | per CPU second |")
+        print("|---|---|---|---|---|---|")
         for period in (256, 1024):
             v = vesk_runs(src, os.path.join(d, "out.wav"), period, args.repeat)
-            for label, (run, call) in v.items():
-                print(f"| {label} | vesk.render | {period} | {run:.0f} | {call:.0f} |", flush=True)
+            for label, (run, call, cpu) in v.items():
+                print(f"| {label} | vesk.render | {period} | {run:.0f} | {call:.0f} | {cpu:.0f} |", flush=True)
         s = sox_runs(src, os.path.join(d, "sox.wav"), seconds, args.repeat)
-        for label, sp in s.items():
-            print(f"| {label} | sox | - | - | {sp:.0f} |", flush=True)
+        for label, (sp, cpu) in s.items():
+            print(f"| {label} | sox | - | - | {sp:.0f} | {cpu:.0f} |", flush=True)
 
 
 if __name__ == "__main__":
