@@ -228,7 +228,7 @@ def _chain(player, tools, capture):
 
 
 def render(source, dest, tools=(), *, options=None, channels=None, start=0, end=None, server=None,
-           wire=None, nplay=None, progress=None, rate=None, period=1024, stall=30.0):
+           wire=None, nplay=None, progress=None, period=1024, stall=30.0):
     """Render ``source`` through a JACK graph into ``dest`` in freewheel mode; return a :class:`RenderResult`.
 
     A player with ``nplay`` outputs (None: one per file channel) loads
@@ -246,7 +246,7 @@ def render(source, dest, tools=(), *, options=None, channels=None, start=0, end=
 
     ``server`` is the server's name; None takes the tools' server, else the
     default server if one runs, else a private dummy server at the file's
-    rate (or ``rate``) with ``period`` frames, stopped at the end. The file's
+    rate with ``period`` frames, stopped at the end. The file's
     rate must match the server's. A progress bar (tqdm) is shown when
     ``progress`` is True, or when it is None and standard error is a
     terminal. Raises JackError when the server goes away or nothing moves
@@ -265,7 +265,7 @@ def render(source, dest, tools=(), *, options=None, channels=None, start=0, end=
         server = tools[0].server
     own = None
     if server is None and not JackServer.running(None):
-        own = JackServer(None, rate=rate or frate, period=period)
+        own = JackServer(None, rate=frate, period=period)
         server = own.name
     try:
         return _render(source, dest, tools, wire, options, channels, start, end,
@@ -304,7 +304,12 @@ def _render(source, dest, tools, wire, options, channels, start, end, nplay, fra
             capture.close()        # completes the file
     finally:
         player.close()
-    frames, rate, _ = file_info(dest)
+    try:
+        frames, rate, _ = file_info(dest)
+    except OSError:
+        if end > start:
+            raise
+        frames, rate = 0, frate     # libsndfile leaves an empty FLAC file without a stream
     seconds = frames / rate if rate else 0.0
     return RenderResult(frames, rate, seconds, elapsed, seconds / elapsed if elapsed > 0 else float("inf"))
 
