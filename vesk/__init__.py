@@ -27,6 +27,7 @@ from .offline import FastCapture
 from .offline import render
 from .offline import RenderResult
 from .binaural import BinauralRenderer
+from .player import FilePlayer
 from .ambisonics import AmbiPanner
 from .ambisonics import AmbiRotator
 from .matconv import MatrixConvolver
