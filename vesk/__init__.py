@@ -24,6 +24,10 @@ from .meters import Weighting
 from .meters import Detector
 from .convolver import Convolver
 from .convolver import ConvolverError
+from .offline import FastPlayback
+from .offline import FastCapture
+from .offline import render
+from .offline import RenderResult
 from .binaural import BinauralRenderer
 from .player import FilePlayer
 from .ambisonics import AmbiPanner
