@@ -22,6 +22,12 @@ from .meters import LevelMeter
 from .meters import NoiseMeter
 from .meters import Weighting
 from .meters import Detector
+from .convolver import Convolver
+from .convolver import ConvolverError
+from .offline import FastPlayback
+from .offline import FastCapture
+from .offline import render
+from .offline import RenderResult
 from .binaural import BinauralRenderer
 from .player import FilePlayer
 from .ambisonics import AmbiPanner
