@@ -326,17 +326,13 @@ int Jclient::port_operation (int op, int index, const char *name)
     switch (op)
     {
     case PORT_CONNECT_INP:
-        if (!name) return PORT_ERROR;
-        return jack_connect (jack_client, name, jack_port_name (port));
+        return connect_names (name, jack_port_name (port), true);
     case PORT_CONNECT_OUT:
-        if (!name) return PORT_ERROR;
-        return jack_connect (jack_client, jack_port_name (port), name);
+        return connect_names (jack_port_name (port), name, true);
     case PORT_DISCONN_INP:
-        if (!name) return PORT_ERROR;
-        return jack_disconnect (jack_client, name, jack_port_name (port));
+        return connect_names (name, jack_port_name (port), false);
     case PORT_DISCONN_OUT:
-        if (!name) return PORT_ERROR;
-        return jack_disconnect (jack_client, jack_port_name (port), name);
+        return connect_names (jack_port_name (port), name, false);
     default:
         return jack_port_disconnect (jack_client, port);
     }
@@ -400,6 +396,25 @@ void Jclient::fetch_outputs (int nframes)
         memcpy (b, _loop [j], nframes * sizeof (float));
     }
     _fetched = true;
+}
+
+
+int Jclient::connect_names (const char *src, const char *dst, bool connect)
+{
+    if (!jack_client || !src || !dst) return PORT_ERROR;
+    if (_pipewire)
+    {
+        await_port (src);
+        await_port (dst);
+    }
+    return connect ? jack_connect (jack_client, src, dst) : jack_disconnect (jack_client, src, dst);
+}
+
+
+void Jclient::await_port (const char *name)
+{
+    struct timespec  ts = { 0, 2000000 };
+    for (int k = 0; (k < 100) && !jack_port_by_name (jack_client, name); k++) nanosleep (&ts, nullptr);
 }
 
 

@@ -82,6 +82,12 @@ public:
     int  create_inp_port (int i, const char *name);
     int  create_out_port (int i, const char *name);
     int  port_operation (int op, int index, const char *name);
+    // Connects (connect true) or disconnects two ports by full name: the
+    // result of jack_connect or jack_disconnect, PORT_ERROR without a
+    // client or name. PipeWire tells a client about the ports of others
+    // some milliseconds after they are made: there it waits up to 200 ms
+    // for both names to be known first.
+    int  connect_names (const char *src, const char *dst, bool connect);
     // Number of periods the process callback has completed.
     unsigned process_cycles (void) const { return _cycles.load (std::memory_order_acquire); }
     // True when the JACK library in use is PipeWire's (see get_inp_buffers).
@@ -133,6 +139,7 @@ private:
     int  create_port (int i, const char *name, bool input);
     int  delete_port (int i, bool input);
     void wait_cycle (void);
+    void await_port (const char *name);
     void free_ports (void);
 
     static bool library_is_pipewire (void);
