@@ -202,7 +202,7 @@ def test_server_output_is_kept_to_its_tail():
     # A server failing in a loop prints without end: only the last 64 kB
     # are kept, in memory, however much it writes.
     r, w = os.pipe()
-    tail = vesk.server._LogTail(os.fdopen(r, "rb", buffering=0))
+    tail = vesk.server._LogTail(os.fdopen(r, "rb"))
     line = b"JackEngine::XRun: client = x was not finished, state = Triggered\n"
     with os.fdopen(w, "wb") as f:
         for _ in range(20 * 1024 * 1024 // len(line)):
