@@ -8,7 +8,6 @@ import signal
 import struct
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
@@ -132,6 +131,46 @@ def _set_parent_death_signal(parent):
         os._exit(1)
 
 
+class _LogTail(threading.Thread):
+    """Reads a server's output and keeps only its last ``keep`` bytes.
+
+    A server that fails in a loop can print without end; a file would fill
+    the disk."""
+
+    def __init__(self, pipe, keep=65536):
+        super().__init__(name="vesk-jackd-log", daemon=True)
+        self._pipe = pipe
+        self._keep = keep
+        self._buf = bytearray()
+        self._lock = threading.Lock()
+        self.start()
+
+    def run(self):
+        try:
+            while True:
+                chunk = self._pipe.read1(65536)
+                if not chunk:
+                    break
+                with self._lock:
+                    self._buf += chunk
+                    if len(self._buf) > 2 * self._keep:
+                        del self._buf[:-self._keep]
+        except (OSError, ValueError):
+            pass
+        finally:
+            try:
+                self._pipe.close()
+            except OSError:
+                pass
+
+    def text(self, wait=0.0):
+        # Once the server has ended, wait for its last words (end of file).
+        if wait:
+            self.join(wait)
+        with self._lock:
+            return bytes(self._buf[-self._keep:]).decode(errors="replace")
+
+
 class _Launcher(threading.Thread):
     """Starts servers from one thread that lives as long as the process.
 
@@ -227,12 +266,12 @@ class JackServer:
         busy_until = time.monotonic() + busy_timeout
         cleared = False
         while True:
-            self._log = tempfile.TemporaryFile()
             try:
-                self._proc = _popen(args, stdin=subprocess.DEVNULL, stdout=self._log,
+                self._proc = _popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                     stderr=subprocess.STDOUT, env=env, start_new_session=True)
             except OSError as e:
                 raise JackError(f"cannot start {jackd}: {e}") from None
+            self._log = _LogTail(self._proc.stdout)
             if self._wait_ready(timeout):
                 return
             if "Too many servers" in self.log():
@@ -320,11 +359,11 @@ class JackServer:
         return self._proc is not None
 
     def log(self):
-        """What a started jackd wrote so far."""
+        """What a started jackd wrote so far (its last 64 kB)."""
         if not self._log:
             return ""
-        self._log.seek(0)
-        return self._log.read().decode(errors="replace")
+        ended = self._proc is None or self._proc.poll() is not None
+        return self._log.text(wait=2.0 if ended else 0.0)
 
     def stop(self, timeout=5.0):
         """Stop a server started here, by its pid, and reap it. Does nothing for an attached one."""
