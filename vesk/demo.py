@@ -93,6 +93,11 @@ def main(argv):
     ap.add_argument("server", nargs="?", default=None, help="JACK server name (default: the default server)")
     ap.add_argument("--out", default=os.path.join(tempfile.gettempdir(), "vesk-demo"), help="output directory")
     args = ap.parse_args(argv[1:])
+    if vesk.on_pipewire():
+        print("This process uses PipeWire's JACK library (pw-jack). The demo renders offline in freewheel "
+              "mode, and PipeWire's freewheel mode loses periods between clients: run the demo without "
+              "pw-jack (it starts a private jackd, beside PipeWire).", file=sys.stderr)
+        return 1
     os.makedirs(args.out, exist_ok=True)
     src = os.path.join(args.out, "input.wav")
     dest = os.path.join(args.out, "output.wav")

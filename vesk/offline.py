@@ -26,7 +26,7 @@ from dataclasses import dataclass
 
 from . import fastcapture, fastplayback
 from ._tool import Tool, State
-from .server import JackServer, JackError
+from .server import JackServer, JackError, on_pipewire
 from .control import ServerControl
 
 # Keywords of FastCapture.create options.
@@ -251,7 +251,8 @@ def render(source, dest, tools=(), *, options=None, channels=None, start=0, end=
     ``progress`` is True, or when it is None and standard error is a
     terminal. Raises JackError when the server goes away or nothing moves
     for ``stall`` seconds; the capture file then holds every frame rendered
-    so far.
+    so far. Raises JackError, too, when the file holds fewer frames than
+    were asked for.
     """
     source, dest = os.fspath(source), os.fspath(dest)
     check_options(options)
@@ -310,6 +311,10 @@ def _render(source, dest, tools, wire, options, channels, start, end, nplay, fra
         if end > start:
             raise
         frames, rate = 0, frate     # libsndfile leaves an empty FLAC file without a stream
+    if end > start and frames != end - start:
+        why = (" (PipeWire's freewheel mode does not keep the clients of a graph in step and loses "
+               "periods: render on jackd2, without pw-jack)" if on_pipewire() else "")
+        raise JackError(f"render incomplete: {dest} holds {frames} of {end - start} frames{why}")
     seconds = frames / rate if rate else 0.0
     return RenderResult(frames, rate, seconds, elapsed, seconds / elapsed if elapsed > 0 else float("inf"))
 
