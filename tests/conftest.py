@@ -13,9 +13,18 @@ runs one group only (``server``: the 48000/256 server and tests without one;
 each group in a process of its own. Without it every group runs, one after
 the other. Between tests nothing is kept that could hold a client open: a
 failed test's traceback is dropped before the next test starts.
+
+``--pipewire`` runs the tests on PipeWire's JACK instead (the process must
+use PipeWire's libjack: ``tools/with-pipewire -p 256 python3 -m pytest
+--pipewire ...``): ``server`` attaches to PipeWire's one server, which must
+run at 48000 Hz with periods of 256 frames; tests that need a private
+jackd (``server1024``, ``own_server``, ``server_private``), that are
+marked ``jackd_only`` or that render long signals in freewheel mode (marked
+``freewheel``) are skipped, with the reason; other pushes run in real time.
 """
 
 import gc
+import importlib
 import os
 import sys
 
@@ -29,10 +38,33 @@ BUSY = 600.0
 
 GROUPS = ("server", "server1024", "other")
 
+NO_PRIVATE = "needs a private jackd server: PipeWire serves only its own server 'default'"
+NO_FREEWHEEL = ("needs freewheel mode: PipeWire's freewheel does not keep the clients of a graph in step, "
+                "and in real time the render takes too long")
+
 
 def pytest_addoption(parser):
     parser.addoption("--jack-group", choices=GROUPS, default=None,
                      help="run only the tests of one JACK server group (one server per process)")
+    parser.addoption("--pipewire", action="store_true", default=False,
+                     help="run on PipeWire's JACK server (under pw-jack); tests that need jackd are skipped")
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "jackd_only(reason): the test needs jackd2; skipped on PipeWire")
+    config.addinivalue_line("markers", "freewheel: the test needs freewheel mode (a long render); skipped on PipeWire")
+    if config.getoption("--pipewire"):
+        if not vesk.on_pipewire():
+            raise pytest.UsageError("--pipewire: this process does not use PipeWire's JACK library "
+                                    f"({vesk.jack_library()[0]}); run it under tools/with-pipewire or pw-jack")
+        importlib.import_module("harness.push").FREEWHEEL = False
+    elif vesk.on_pipewire():
+        raise pytest.UsageError("this process uses PipeWire's JACK library: pass --pipewire "
+                                "(the other tests start private jackd servers)")
+
+
+def _pipewire(config):
+    return config.getoption("--pipewire")
 
 
 def _server_of(item):
@@ -61,6 +93,15 @@ def pytest_collection_modifyitems(config, items):
         if dropped:
             config.hook.pytest_deselected(items=dropped)
         items[:] = keep
+    if _pipewire(config):
+        for item in items:
+            m = item.get_closest_marker("jackd_only")
+            if m is not None:
+                item.add_marker(pytest.mark.skip(reason=f"jackd only: {m.args[0] if m.args else ''}"))
+            elif item.get_closest_marker("freewheel") is not None:
+                item.add_marker(pytest.mark.skip(reason=NO_FREEWHEEL))
+            elif _server_of(item) != "server":
+                item.add_marker(pytest.mark.skip(reason=NO_PRIVATE))
     # Tests of one server run together, the 48000/256 server first.
     order = {g: k for k, g in enumerate(GROUPS)}
     items.sort(key=lambda i: (order[_group_of(i)], _server_of(i)))
@@ -77,29 +118,42 @@ def pytest_runtest_teardown(item, nextitem):
 
 
 @pytest.fixture(scope="session")
-def server():
+def server(pytestconfig):
+    if _pipewire(pytestconfig):
+        s = vesk.JackServer.attach()
+        if (s.rate, s.period) != (48000, 256):
+            pytest.fail(f"PipeWire runs at {s.rate} Hz with periods of {s.period}; the tests need "
+                        f"48000 Hz and 256 (pw-jack -p 256)")
+        yield s
+        return
     with vesk.JackServer(f"vesk-test-{os.getpid()}", rate=48000, period=256, busy_timeout=BUSY) as s:
         yield s
 
 
 @pytest.fixture(scope="session")
-def server1024():
+def server1024(pytestconfig):
+    if _pipewire(pytestconfig):
+        pytest.skip(NO_PRIVATE)
     with vesk.JackServer(f"vesk-test1024-{os.getpid()}", rate=44100, period=1024, busy_timeout=BUSY) as s:
         yield s
 
 
 @pytest.fixture
-def own_server():
+def own_server(pytestconfig):
     """A server of the test's own, for tests that kill or stop it."""
+    if _pipewire(pytestconfig):
+        pytest.skip(NO_PRIVATE)
     s = vesk.JackServer(rate=48000, period=256, busy_timeout=BUSY)
     yield s
     s.stop()
 
 
 @pytest.fixture
-def server_private():
+def server_private(pytestconfig):
     """Starts servers of the test's own: ``server_private(rate=..., period=...)``;
     all are stopped when the test ends."""
+    if _pipewire(pytestconfig):
+        pytest.skip(NO_PRIVATE)
     started = []
 
     def start(rate=48000, period=256):

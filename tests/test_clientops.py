@@ -56,6 +56,27 @@ def test_jack_info(server):
     assert name != "info" and name.startswith("info")     # the server's own unique name
 
 
+def test_names_in_use_get_a_suffix(server):
+    """A name in use is granted with "-01", "-02", ... (jackd2 does this
+    itself, PipeWire would grant it twice), and each client's ports are
+    reached under its granted name; a freed name is granted again."""
+    tools = [vesk.GainControl(1, name="dup", server=server.name) for _ in range(3)]
+    try:
+        assert [t.name for t in tools] == ["dup", "dup-01", "dup-02"]
+        assert tools[1].inputs == ["dup-01:in_0"]
+        tools[0].connect_output(0, tools[1].inputs[0])
+        tools[1].connect_output(0, tools[2].inputs[0])
+        assert ports_of(server, "dup-01") == {"dup-01:in_0": ["dup:out_0"], "dup-01:out_0": ["dup-02:in_0"]}
+        assert ports_of(server, "dup") == {"dup:in_0": [], "dup:out_0": ["dup-01:in_0"]}
+        tools[0].close()
+        again = vesk.GainControl(1, name="dup", server=server.name)
+        assert again.name == "dup"
+        again.close()
+    finally:
+        for t in tools:
+            t.close()
+
+
 def test_port_operations(server):
     """Create, connect, disconnect and delete ports; results are 0 or JACK's/our error."""
     with vesk.GainControl(0, name="ops", server=server.name) as a, \
@@ -163,6 +184,7 @@ def _rss_threads():
     return get("VmRSS:"), get("Threads:")
 
 
+@pytest.mark.jackd_only("PipeWire's libjack keeps about 150 kB of every client with ports that is opened and closed")
 def test_create_destroy_cycles_do_not_leak(server):
     for _ in range(50):                           # warm up allocator and libjack
         gaincontrol.makecaps(None, "cycle", server.name, 2)
@@ -185,6 +207,8 @@ def test_none_means_the_default_server(server):
     code = ("import vesk.gaincontrol as g, vesk.clientops as c\n"
             "t = g.makecaps(None, 'dflt', None, 1)\n"
             "print(c.get_state(t[1]), c.get_jack_info(t[1]))\n")
-    env = dict(os.environ, JACK_DEFAULT_SERVER=server.name)
+    env = dict(os.environ)
+    if server.name is not None:                   # else the default server it is
+        env["JACK_DEFAULT_SERVER"] = server.name
     r = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=30, env=env)
     assert r.stdout.strip() == "10 ('dflt', 48000, 256)", r.stderr

@@ -42,6 +42,7 @@ def test_white_level(noise, db):
     assert k == pytest.approx(3.0, abs=0.1)
 
 
+@pytest.mark.freewheel
 def test_pink_falls_3db_per_octave(server):
     """Welch estimate over 2^22 samples, averaged in third-octave bands from 50 Hz
     to 10 kHz: within +-0.5 dB of a line falling 3.01 dB per octave."""

@@ -196,3 +196,18 @@ def test_full_server_table_fails_fast_naming_the_servers():
     r = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
     assert r.returncode == 0, r.stdout + r.stderr
     assert float(r.stdout.split()[0]) < 5.0, r.stdout
+
+
+def test_server_output_is_kept_to_its_tail():
+    # A server failing in a loop prints without end: only the last 64 kB
+    # are kept, in memory, however much it writes.
+    r, w = os.pipe()
+    tail = vesk.server._LogTail(os.fdopen(r, "rb"))
+    line = b"JackEngine::XRun: client = x was not finished, state = Triggered\n"
+    with os.fdopen(w, "wb") as f:
+        for _ in range(20 * 1024 * 1024 // len(line)):
+            f.write(line)
+        f.write(b"last words\n")
+    text = tail.text(wait=5.0)
+    assert len(text) <= 65536
+    assert text.endswith("last words\n")

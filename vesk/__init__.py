@@ -24,8 +24,13 @@ from .meters import Weighting
 from .meters import Detector
 from .convolver import Convolver
 from .convolver import ConvolverError
+from .offline import FastPlayback
+from .offline import FastCapture
+from .offline import render
+from .offline import RenderResult
 from .binaural import BinauralRenderer
 from .player import FilePlayer
 from .ambisonics import AmbiPanner
 from .ambisonics import AmbiRotator
 from .matconv import MatrixConvolver
+from .server import jack_library, on_pipewire

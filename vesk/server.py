@@ -8,7 +8,6 @@ import signal
 import struct
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
@@ -29,6 +28,33 @@ _jclient.vesk_jclient_server_in_use.argtypes = [ctypes.c_char_p, ctypes.c_int]
 _jclient.vesk_jclient_server_in_use.restype = ctypes.c_int
 _jclient.vesk_jclient_resolve_server.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]
 _jclient.vesk_jclient_resolve_server.restype = None
+
+
+def jack_library():
+    """(version, path) of the JACK client library this process uses.
+
+    ``version`` is libjack's version string: "1.9.21" for jackd2's, "3.0.0.0
+    (using PipeWire 0.3.65)" for PipeWire's (``pw-jack`` puts PipeWire's
+    first on the library path of the command it runs)."""
+    lib = ctypes.CDLL("libjack.so.0", mode=os.RTLD_NOLOAD | os.RTLD_LAZY)
+    lib.jack_get_version_string.restype = ctypes.c_char_p
+    version = (lib.jack_get_version_string() or b"").decode(errors="replace")
+    path = None
+    try:
+        with open("/proc/self/maps") as f:
+            for line in f:
+                word = line.split()[-1]
+                if os.path.basename(word).startswith("libjack.so"):
+                    path = word
+                    break
+    except OSError:
+        pass
+    return version, path
+
+
+def on_pipewire():
+    """True if the JACK library this process uses is PipeWire's."""
+    return "PipeWire" in jack_library()[0]
 
 
 def server_in_use():
@@ -105,6 +131,46 @@ def _set_parent_death_signal(parent):
         os._exit(1)
 
 
+class _LogTail(threading.Thread):
+    """Reads a server's output and keeps only its last ``keep`` bytes.
+
+    A server that fails in a loop can print without end; a file would fill
+    the disk."""
+
+    def __init__(self, pipe, keep=65536):
+        super().__init__(name="vesk-jackd-log", daemon=True)
+        self._pipe = pipe
+        self._keep = keep
+        self._buf = bytearray()
+        self._lock = threading.Lock()
+        self.start()
+
+    def run(self):
+        try:
+            while True:
+                chunk = self._pipe.read1(65536)
+                if not chunk:
+                    break
+                with self._lock:
+                    self._buf += chunk
+                    if len(self._buf) > 2 * self._keep:
+                        del self._buf[:-self._keep]
+        except (OSError, ValueError):
+            pass
+        finally:
+            try:
+                self._pipe.close()
+            except OSError:
+                pass
+
+    def text(self, wait=0.0):
+        # Once the server has ended, wait for its last words (end of file).
+        if wait:
+            self.join(wait)
+        with self._lock:
+            return bytes(self._buf[-self._keep:]).decode(errors="replace")
+
+
 class _Launcher(threading.Thread):
     """Starts servers from one thread that lives as long as the process.
 
@@ -174,6 +240,10 @@ class JackServer:
     with ``busy_timeout`` seconds, waits that long for a free slot (for test
     runners). One process drives one server at a time (see
     :func:`check_server`).
+
+    Under PipeWire's JACK library (``pw-jack``, see :func:`on_pipewire`)
+    there is one server, PipeWire itself, named "default": the constructor
+    raises JackError, and :meth:`attach` and :meth:`ensure` attach to it.
     """
 
     def __init__(self, name=None, rate=48000, period=256, *, timeout=10.0, jackd="jackd", extra_args=(),
@@ -181,6 +251,14 @@ class JackServer:
         self.name = name if name is not None else f"vesk-{os.getpid()}-{next(_count)}"
         self._proc = None
         self._log = None
+        if on_pipewire():
+            version, path = jack_library()
+            raise JackError(
+                f"cannot start a private JACK server '{self.name}': this process uses PipeWire's JACK "
+                f"library ({version}, {path or 'libjack.so.0'}), which talks to PipeWire only and cannot run "
+                f"jackd. Attach to PipeWire's server instead: vesk.JackServer.attach() or "
+                f"vesk.JackServer.ensure() (PipeWire serves the server name 'default' only), or run "
+                f"without pw-jack to use jackd.")
         args = [jackd, "-n", self.name, *extra_args, "-d", "dummy", "-r", str(int(rate)), "-p", str(int(period))]
         env = dict(os.environ, JACK_NO_AUDIO_RESERVATION="1")
         # JACK allows only a few servers per machine: while all are taken,
@@ -188,12 +266,12 @@ class JackServer:
         busy_until = time.monotonic() + busy_timeout
         cleared = False
         while True:
-            self._log = tempfile.TemporaryFile()
             try:
-                self._proc = _popen(args, stdin=subprocess.DEVNULL, stdout=self._log,
+                self._proc = _popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                     stderr=subprocess.STDOUT, env=env, start_new_session=True)
             except OSError as e:
                 raise JackError(f"cannot start {jackd}: {e}") from None
+            self._log = _LogTail(self._proc.stdout)
             if self._wait_ready(timeout):
                 return
             if "Too many servers" in self.log():
@@ -239,6 +317,11 @@ class JackServer:
         self._proc = None
         self._log = None
         if not self._probe():
+            if on_pipewire():
+                why = ("PipeWire serves only the server name 'default'" if resolve_server(name) != "default"
+                       else "PipeWire does not run for this session")
+                raise JackError(f"no JACK server '{name or 'default'}' is running: this process uses "
+                                f"PipeWire's JACK library, and {why}")
             raise JackError(f"no JACK server '{name or 'default'}' is running")
         return self
 
@@ -249,7 +332,12 @@ class JackServer:
 
     @classmethod
     def ensure(cls, name=None, rate=48000, period=256):
-        """Attach to the named server if it runs, else start a private one of that name."""
+        """Attach to the named server if it runs, else start a private one of that name.
+
+        With PipeWire's JACK library there is nothing to start: it attaches
+        to PipeWire, or raises JackError saying why it cannot."""
+        if on_pipewire():
+            return cls.attach(name)
         if cls.running(name):
             return cls.attach(name)
         return cls(name, rate, period)
@@ -271,11 +359,11 @@ class JackServer:
         return self._proc is not None
 
     def log(self):
-        """What a started jackd wrote so far."""
+        """What a started jackd wrote so far (its last 64 kB)."""
         if not self._log:
             return ""
-        self._log.seek(0)
-        return self._log.read().decode(errors="replace")
+        ended = self._proc is None or self._proc.poll() is not None
+        return self._log.text(wait=2.0 if ended else 0.0)
 
     def stop(self, timeout=5.0):
         """Stop a server started here, by its pid, and reap it. Does nothing for an attached one."""

@@ -60,11 +60,11 @@ void Jcontrol::transport_locate (int frame)
 
 int Jcontrol::connect_ports (const char *src, const char *dst)
 {
-    return jack_client ? jack_connect (jack_client, src, dst) : -1;
+    return jack_client ? connect_names (src, dst, true) : -1;
 }
 
 
 int Jcontrol::disconn_ports (const char *src, const char *dst)
 {
-    return jack_client ? jack_disconnect (jack_client, src, dst) : -1;
+    return jack_client ? connect_names (src, dst, false) : -1;
 }

@@ -8,6 +8,7 @@
 #include <string.h>
 #include <time.h>
 #include <mutex>
+#include <jack/session.h>
 #include "jclient.h"
 
 
@@ -84,7 +85,12 @@ Jclient::Jclient (void) :
     jack_priority (0),
     _silence (nullptr),
     _discard (nullptr),
-    _cycles (0)
+    _cycles (0),
+    _pipewire (false),
+    _loop (nullptr),
+    _outbuf (nullptr),
+    _kept (nullptr),
+    _fetched (false)
 {
 }
 
@@ -112,7 +118,6 @@ int Jclient::jack_process (int) { return 0; }
 
 int Jclient::open_jack (const char *client_name, const char *server_name, int ninp_, int nout_)
 {
-    jack_status_t  stat;
     int            opts;
 
     if (jack_client || !client_name) return -1;
@@ -122,7 +127,8 @@ int Jclient::open_jack (const char *client_name, const char *server_name, int ni
     jack_silence ();
     opts = JackNoStartServer;
     if (server_name) opts |= JackServerName;
-    jack_client = jack_client_open (client_name, (jack_options_t) opts, &stat, server_name);
+    _pipewire = library_is_pipewire ();
+    jack_client = open_unique (client_name, (jack_options_t) opts, server_name, _pipewire);
     if (!jack_client) return -1;
 
     ninp = (ninp_ > 0) ? ninp_ : 0;
@@ -132,6 +138,13 @@ int Jclient::open_jack (const char *client_name, const char *server_name, int ni
     out_ports = new std::atomic<jack_port_t *> [nout + 1];
     for (int i = 0; i <= ninp; i++) inp_ports [i] = nullptr;
     for (int i = 0; i <= nout; i++) out_ports [i] = nullptr;
+    if (_pipewire)
+    {
+        _loop = new float * [nout + 1] ();
+        _outbuf = new float * [nout + 1] ();
+        _kept = new unsigned [nout + 1] ();
+        _fetched = false;
+    }
     if (!_silence) _silence = new float [MAXFRAMES] ();
     if (!_discard) _discard = new float [MAXFRAMES] ();
 
@@ -163,6 +176,11 @@ int Jclient::open_jack (const char *client_name, const char *server_name, int ni
         int                 policy;
         if (pthread_getschedparam (jack_client_thread_id (jack_client), &policy, &spar) == 0)
         {
+            // PipeWire's process thread carries SCHED_RESET_ON_FORK along
+            // with its policy; threads are made with the policy itself.
+#ifdef SCHED_RESET_ON_FORK
+            policy &= ~SCHED_RESET_ON_FORK;
+#endif
             jack_policy = policy;
             jack_priority = spar.sched_priority;
         }
@@ -186,6 +204,16 @@ void Jclient::close_jack (void)
 
 void Jclient::free_ports (void)
 {
+    if (_loop)
+    {
+        for (int j = 0; j < nout; j++) delete[] _loop [j];
+    }
+    delete[] _loop;
+    delete[] _outbuf;
+    delete[] _kept;
+    _loop = nullptr;
+    _outbuf = nullptr;
+    _kept = nullptr;
     delete[] inp_ports;
     delete[] out_ports;
     inp_ports = nullptr;
@@ -239,6 +267,8 @@ int Jclient::create_port (int i, const char *name, bool input)
     port = jack_port_register (jack_client, name, JACK_DEFAULT_AUDIO_TYPE,
                                input ? JackPortIsInput : JackPortIsOutput, 0);
     if (!port) return -1;
+    // The copy for own loops exists before the process thread can see the port.
+    if (!input && _loop && !_loop [i]) _loop [i] = new float [MAXFRAMES] ();
     ports [i].store (port, std::memory_order_release);
     return 0;
 }
@@ -296,30 +326,119 @@ int Jclient::port_operation (int op, int index, const char *name)
     switch (op)
     {
     case PORT_CONNECT_INP:
-        if (!name) return PORT_ERROR;
-        return jack_connect (jack_client, name, jack_port_name (port));
+        return connect_names (name, jack_port_name (port), true);
     case PORT_CONNECT_OUT:
-        if (!name) return PORT_ERROR;
-        return jack_connect (jack_client, jack_port_name (port), name);
+        return connect_names (jack_port_name (port), name, true);
     case PORT_DISCONN_INP:
-        if (!name) return PORT_ERROR;
-        return jack_disconnect (jack_client, name, jack_port_name (port));
+        return connect_names (name, jack_port_name (port), false);
     case PORT_DISCONN_OUT:
-        if (!name) return PORT_ERROR;
-        return jack_disconnect (jack_client, jack_port_name (port), name);
+        return connect_names (jack_port_name (port), name, false);
     default:
         return jack_port_disconnect (jack_client, port);
     }
 }
 
 
+// True if another client holds the name this client was granted.
+static bool name_taken (jack_client_t *client)
+{
+    char  *own = jack_client_get_uuid (client);
+    char  *other = jack_get_uuid_for_client_name (client, jack_get_client_name (client));
+    bool   taken = own && other && strcmp (own, other);
+    if (own) jack_free (own);
+    if (other) jack_free (other);
+    return taken;
+}
+
+
+jack_client_t *Jclient::open_unique (const char *name, jack_options_t opts, const char *server_name, bool pipewire)
+{
+    jack_status_t   stat;
+    jack_client_t  *client;
+    char            alt [256];
+
+    client = jack_client_open (name, opts, &stat, server_name);
+    // jackd2 grants a name in use with a suffix, "name-01", "name-02" and so
+    // on; PipeWire grants it unchanged, and its port names are then
+    // ambiguous. Do as jackd2 does.
+    for (int k = 1; client && pipewire && name_taken (client); k++)
+    {
+        jack_client_close (client);
+        if (k > 99) return nullptr;
+        snprintf (alt, sizeof (alt), "%s-%02d", name, k);
+        client = jack_client_open (alt, opts, &stat, server_name);
+    }
+    return client;
+}
+
+
+bool Jclient::library_is_pipewire (void)
+{
+    const char *v = jack_get_version_string ();
+    return v && strstr (v, "PipeWire");
+}
+
+
+void Jclient::fetch_outputs (int nframes)
+{
+    // Each output starts the period holding what it sent in the previous
+    // one (silence if it did not run then): an input of ours that PipeWire
+    // mixes from it and other ports then gets that period, as on jackd2.
+    unsigned c = _cycles.load (std::memory_order_relaxed);
+    if (_fetched) return;
+    for (int j = 0; j < nout; j++)
+    {
+        jack_port_t *p = out_ports [j].load (std::memory_order_acquire);
+        float *b = p ? (float *) jack_port_get_buffer (p, nframes) : nullptr;
+        _outbuf [j] = b;
+        if (!b || !_loop [j] || (nframes > MAXFRAMES)) continue;
+        if (_kept [j] != c) memset (_loop [j], 0, nframes * sizeof (float));
+        memcpy (b, _loop [j], nframes * sizeof (float));
+    }
+    _fetched = true;
+}
+
+
+int Jclient::connect_names (const char *src, const char *dst, bool connect)
+{
+    if (!jack_client || !src || !dst) return PORT_ERROR;
+    if (_pipewire)
+    {
+        await_port (src);
+        await_port (dst);
+    }
+    return connect ? jack_connect (jack_client, src, dst) : jack_disconnect (jack_client, src, dst);
+}
+
+
+void Jclient::await_port (const char *name)
+{
+    struct timespec  ts = { 0, 2000000 };
+    for (int k = 0; (k < 100) && !jack_port_by_name (jack_client, name); k++) nanosleep (&ts, nullptr);
+}
+
+
 void Jclient::get_inp_buffers (int nframes, float **buf, int n, bool missing_null)
 {
     float *missing = missing_null ? nullptr : _silence;
+
+    if (_pipewire && nout) fetch_outputs (nframes);
     for (int i = 0; i < n; i++)
     {
-        jack_port_t *p = inp_ports [i].load (std::memory_order_acquire);
+        jack_port_t *p = (i < ninp) ? inp_ports [i].load (std::memory_order_acquire) : nullptr;
         buf [i] = p ? (float *) jack_port_get_buffer (p, nframes) : missing;
+        if (!_pipewire || !p) continue;
+        // PipeWire hands an input fed only by our own output j that output's
+        // own buffer, which the tool overwrites in this period: give it the
+        // copy of output j's previous period instead.
+        for (int j = 0; j < nout; j++)
+        {
+            if (_outbuf [j] && (buf [i] == _outbuf [j]) && _loop [j])
+            {
+                buf [i] = _loop [j];
+                break;
+            }
+        }
     }
 }
 
@@ -327,11 +446,31 @@ void Jclient::get_inp_buffers (int nframes, float **buf, int n, bool missing_nul
 void Jclient::get_out_buffers (int nframes, float **buf, int n, bool missing_null)
 {
     float *missing = missing_null ? nullptr : _discard;
+    if (_pipewire && nout) fetch_outputs (nframes);
     for (int i = 0; i < n; i++)
     {
-        jack_port_t *p = out_ports [i].load (std::memory_order_acquire);
-        buf [i] = p ? (float *) jack_port_get_buffer (p, nframes) : missing;
+        jack_port_t *p = (i < nout) ? out_ports [i].load (std::memory_order_acquire) : nullptr;
+        if (!p) buf [i] = missing;
+        else if (_fetched && _outbuf [i]) buf [i] = _outbuf [i];
+        else buf [i] = (float *) jack_port_get_buffer (p, nframes);
     }
+}
+
+
+void Jclient::keep_own_loops (int nframes)
+{
+    // After the period: what every output sent is kept for the next one.
+    if (!_fetched) return;
+    unsigned c = _cycles.load (std::memory_order_relaxed);
+    for (int j = 0; j < nout; j++)
+    {
+        if (_outbuf [j] && _loop [j] && (nframes <= MAXFRAMES))
+        {
+            memcpy (_loop [j], _outbuf [j], nframes * sizeof (float));
+            _kept [j] = c + 1;
+        }
+    }
+    _fetched = false;
 }
 
 
@@ -339,6 +478,7 @@ int Jclient::jack_static_process (jack_nframes_t nframes, void *arg)
 {
     Jclient *J = (Jclient *) arg;
     int r = J->jack_process (nframes);
+    if (J->_pipewire) J->keep_own_loops (nframes);
     J->_cycles.store (J->_cycles.load (std::memory_order_relaxed) + 1, std::memory_order_release);
     return r;
 }
@@ -362,6 +502,12 @@ int Jclient::jack_static_buffsize (jack_nframes_t nframes, void *arg)
     // period at construction compare their own size with nframes.
     Jclient *J = (Jclient *) arg;
     J->fsize = nframes;
+    // Own loops start again from silence: a kept period of the old size
+    // would not fill a period of the new one.
+    if (J->_kept)
+    {
+        for (int j = 0; j < J->nout; j++) J->_kept [j] = 0;
+    }
     J->jack_buffsize (nframes);
     return 0;
 }

@@ -82,8 +82,16 @@ public:
     int  create_inp_port (int i, const char *name);
     int  create_out_port (int i, const char *name);
     int  port_operation (int op, int index, const char *name);
+    // Connects (connect true) or disconnects two ports by full name: the
+    // result of jack_connect or jack_disconnect, PORT_ERROR without a
+    // client or name. PipeWire tells a client about the ports of others
+    // some milliseconds after they are made: there it waits up to 200 ms
+    // for both names to be known first.
+    int  connect_names (const char *src, const char *dst, bool connect);
     // Number of periods the process callback has completed.
     unsigned process_cycles (void) const { return _cycles.load (std::memory_order_acquire); }
+    // True when the JACK library in use is PipeWire's (see get_inp_buffers).
+    bool pipewire (void) const { return _pipewire; }
 
     jack_client_t   *jack_client;     // null when no client is open
     std::atomic<int> state;           // written by the owner and by JACK's shutdown thread; read anywhere
@@ -108,6 +116,18 @@ protected:
     // nowhere: tools never see a null buffer. With missing_null, a missing
     // port gives null instead, for tools whose behaviour depends on which
     // ports exist.
+    //
+    // An input connected to an output of the same client gets what that
+    // output sent in the previous period, alone or mixed with other sources,
+    // on either JACK library. jackd2 does this itself. PipeWire's libjack
+    // hands an input fed only by our own output that output's buffer of the
+    // current period (silence when the output was not fetched first), and
+    // mixes an input fed by our output and other ports from whatever that
+    // output's buffer holds. So on PipeWire the outputs are fetched first
+    // and filled with their previous period before any input is fetched, an
+    // input whose buffer is one of them gets a copy of that previous period
+    // instead, and every output is copied at the end of the period: two
+    // copies of each output per period, on PipeWire only.
     void get_inp_buffers (int nframes, float **buf, int n, bool missing_null = false) VESK_NONBLOCKING;
     void get_out_buffers (int nframes, float **buf, int n, bool missing_null = false) VESK_NONBLOCKING;
 
@@ -119,7 +139,13 @@ private:
     int  create_port (int i, const char *name, bool input);
     int  delete_port (int i, bool input);
     void wait_cycle (void);
+    void await_port (const char *name);
     void free_ports (void);
+
+    static bool library_is_pipewire (void);
+    static jack_client_t *open_unique (const char *name, jack_options_t opts, const char *server_name, bool pipewire);
+    void fetch_outputs (int nframes) VESK_NONBLOCKING;
+    void keep_own_loops (int nframes) VESK_NONBLOCKING;
 
     static int  jack_static_process (jack_nframes_t nframes, void *arg);
     static void jack_static_shutdown (void *arg);
@@ -131,6 +157,18 @@ private:
     float                 *_silence;  // MAXFRAMES zeros, never written
     float                 *_discard;  // MAXFRAMES samples written to and never read
     std::atomic<unsigned>  _cycles;   // periods completed; written by the process thread, read by delete_port
+
+    // Own loops on PipeWire (see get_inp_buffers). _loop [j] holds output j's
+    // previous period; it is made by the Python thread when output j is
+    // created, before the port is published, and lives until the client's
+    // ports are freed. _outbuf, _kept and _fetched belong to the process
+    // thread: this period's output buffers, the period (plus 1) whose output
+    // _loop [j] holds, and whether the outputs were fetched in this period.
+    bool                   _pipewire;
+    float                **_loop;
+    float                **_outbuf;
+    unsigned              *_kept;
+    bool                   _fetched;
 };
 
 

@@ -10,7 +10,9 @@ The source writes input frame k of the data at the cycle whose frame time is
 start + k; the sink records its inputs at the same frame times, so output
 sample k is what the client under test produced for input sample k. An
 extra sync connection from source to sink makes JACK always run the source
-first and the sink last.
+first and the sink last. It is made last, and the run starts once the sink
+has seen what the source sends on it for a few periods: PipeWire makes
+connections live some periods after jack_connect returns, jackd2 at once.
 """
 
 import json
@@ -39,9 +41,12 @@ def main():
     out = np.zeros((nout, total), np.float32)
     st = dict(armed=False, start=None, xruns=0)
     done = threading.Event()
+    linked = threading.Event()
+    seen = [0]
 
     @src.set_process_callback
     def source(frames):
+        ssync.get_array()[:] = 1.0
         if st["armed"] and st["start"] is None:
             st["start"] = src.last_frame_time
         pos = None if st["start"] is None else src.last_frame_time - st["start"]
@@ -54,6 +59,10 @@ def main():
 
     @snk.set_process_callback
     def sink(frames):
+        if ksync.get_array()[0] == 1.0:
+            seen[0] += 1
+            if seen[0] >= 4:
+                linked.set()
         if st["start"] is None or done.is_set():
             return
         pos = snk.last_frame_time - st["start"]
@@ -70,11 +79,14 @@ def main():
     snk.set_xrun_callback(xrun)
     src.activate()
     snk.activate()
-    src.connect(ssync, ksync)
     for p, name in zip(souts, cfg["inputs"]):
         src.connect(p, name)
     for name, p in zip(cfg["outputs"], sins):
         snk.connect(name, p)
+    src.connect(ssync, ksync)
+    if not linked.wait(10.0):
+        print("connections never became live", flush=True)
+        sys.exit(3)
     if cfg["freewheel"]:
         src.set_freewheel(True)
     st["armed"] = True
