@@ -70,7 +70,8 @@ public:
     std::atomic<float> gt;   // 1 / threshold level
     std::atomic<float> w3;   // release coefficient, 1 / (release time x fsamp)
 
-    int     simd;      // vector instructions (filters/simdlevel.h), chosen by init
+    int     simd;      // vector instructions (filters/simdlevel.h), chosen by init:
+                       // from AVX2 on, a build with fused multiply-adds
 
 private:
 

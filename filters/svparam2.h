@@ -40,8 +40,9 @@ public:
     // The equaliser's make-up gain G, then the sections S [0 .. ns-1] that
     // are active (mode not 0), on n samples of nch channels from inp to out
     // (which may be the same buffers), side by side in vector lanes at the
-    // given level (simdlevel.h): the same results as G.process and process1
-    // for every section in turn. At most 8 sections.
+    // given level (simdlevel.h): the results of G.process and process1 for
+    // every section in turn, the lanes to within about a float rounding
+    // (they fuse multiply-adds; see filtkern.h). At most 8 sections.
     static void process_multi (int simd, Eqgain &G, Svparam2 *const *S, int ns, int n, int nch,
                                float **inp, float **out);
 
