@@ -31,10 +31,7 @@ import sys
 import pytest
 
 import vesk
-
-# Servers started by the test suite wait for a free slot in JACK's
-# machine-wide table instead of failing at once.
-BUSY = 600.0
+from harness import private_server
 
 GROUPS = ("server", "server1024", "other")
 
@@ -126,7 +123,7 @@ def server(pytestconfig):
                         f"48000 Hz and 256 (pw-jack -p 256)")
         yield s
         return
-    with vesk.JackServer(f"vesk-test-{os.getpid()}", rate=48000, period=256, busy_timeout=BUSY) as s:
+    with private_server(f"vesk-test-{os.getpid()}", rate=48000, period=256) as s:
         yield s
 
 
@@ -134,7 +131,7 @@ def server(pytestconfig):
 def server1024(pytestconfig):
     if _pipewire(pytestconfig):
         pytest.skip(NO_PRIVATE)
-    with vesk.JackServer(f"vesk-test1024-{os.getpid()}", rate=44100, period=1024, busy_timeout=BUSY) as s:
+    with private_server(f"vesk-test1024-{os.getpid()}", rate=44100, period=1024) as s:
         yield s
 
 
@@ -143,7 +140,7 @@ def own_server(pytestconfig):
     """A server of the test's own, for tests that kill or stop it."""
     if _pipewire(pytestconfig):
         pytest.skip(NO_PRIVATE)
-    s = vesk.JackServer(rate=48000, period=256, busy_timeout=BUSY)
+    s = private_server(rate=48000, period=256)
     yield s
     s.stop()
 
@@ -157,7 +154,7 @@ def server_private(pytestconfig):
     started = []
 
     def start(rate=48000, period=256):
-        s = vesk.JackServer(rate=rate, period=period, busy_timeout=BUSY)
+        s = private_server(rate=rate, period=period)
         started.append(s)
         return s
 

@@ -10,7 +10,7 @@ import pytest
 
 import vesk
 from vesk import equaliser
-from harness import push, push_while
+from harness import private_server, push, push_while
 from filterref import N, settle, impulse_responses, bins, spectrum_db, assert_response
 
 
@@ -132,7 +132,7 @@ def test_makeup_gain_steps(eq1):
 @pytest.fixture
 def server1000():
     """Periods of 1000 frames: two whole steps and a piece in each."""
-    with vesk.JackServer(rate=48000, period=1000, busy_timeout=600) as s:
+    with private_server(rate=48000, period=1000) as s:
         yield s
 
 

@@ -10,7 +10,7 @@ import pytest
 
 import vesk
 from vesk import levelmeter
-from harness import push, push_while
+from harness import private_server, push, push_while
 
 
 def sine(rate, f, amp, n):
@@ -20,7 +20,7 @@ def sine(rate, f, amp, n):
 @pytest.fixture(scope="module")
 def server48k1024():
     """48 kHz with periods of 1024 frames, for the hold and fall check."""
-    with vesk.JackServer(rate=48000, period=1024, busy_timeout=600) as s:
+    with private_server(rate=48000, period=1024) as s:
         yield s
 
 

@@ -11,7 +11,7 @@ import pytest
 import vesk
 from vesk import mimoconvolution, clientops
 from vesk.server import JackError
-from harness import push, push_while
+from harness import private_server, push, push_while
 
 PASSIVE, PROCESS = 2, 10
 
@@ -59,7 +59,7 @@ def test_matches_exact_convolution(request, srv):
 
 
 def test_matches_exact_convolution_period_64():
-    with vesk.JackServer(rate=48000, period=64) as s:
+    with private_server(rate=48000, period=64) as s:
         for k, case in enumerate(CASES[64]):
             check_matrix(s.name, *case, seed=10 + k)
 

@@ -11,7 +11,7 @@ import pytest
 
 import vesk
 from vesk import noisemeter, clientops, Weighting, Detector
-from harness import push, push_while
+from harness import private_server, push, push_while
 
 # IEC 61672-1 analytic weightings and the ITU-R BS.468-4 table.
 F1, F2, F3, F4 = 20.598997, 107.65265, 737.86223, 12194.217
@@ -159,7 +159,7 @@ def test_friendly_refusals(meter):
 
 @pytest.fixture(scope="module")
 def server32k():
-    with vesk.JackServer(rate=32000, period=256, busy_timeout=600) as s:
+    with private_server(rate=32000, period=256) as s:
         yield s
 
 
