@@ -5,7 +5,6 @@ from .push import Pusher, push, push_while
 
 def private_server(name=None, rate=48000, period=256):
     """A private dummy-backend server for tests: it waits for a free slot in
-    JACK's server table, and gives clients 5 s (not 0.5 s) to answer the
-    server, so that a loaded test machine does not fail client opens."""
+    JACK's server table instead of failing at once."""
     import vesk
-    return vesk.JackServer(name, rate=rate, period=period, busy_timeout=600.0, extra_args=("-t", "5000"))
+    return vesk.JackServer(name, rate=rate, period=period, busy_timeout=600.0)
