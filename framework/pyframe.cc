@@ -121,3 +121,13 @@ int vesk_refuse_nonfinite (double v, const char *what)
     PyErr_Format (PyExc_ValueError, "%s must be a finite number", what);
     return -1;
 }
+
+
+int vesk_refuse_nonfinite_samples (const Vesk_samples *smp, Py_ssize_t n, const char *what)
+{
+    for (Py_ssize_t k = 0; k < n; k++)
+    {
+        if (vesk_refuse_nonfinite (smp->data [k * smp->stride], what)) return -1;
+    }
+    return 0;
+}

@@ -80,5 +80,7 @@ int vesk_array_check (PyObject *obj, int flags, Vesk_samples *smp);
 // return -1.
 int vesk_refuse_nan (double v, const char *what);       // NaN refused, infinities allowed
 int vesk_refuse_nonfinite (double v, const char *what); // NaN and infinities refused
+// The same for the first n samples of smp (impulse responses and filters).
+int vesk_refuse_nonfinite_samples (const Vesk_samples *smp, Py_ssize_t n, const char *what);
 
 #endif

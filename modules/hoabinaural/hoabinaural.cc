@@ -52,13 +52,10 @@ static PyObject *set_filter (PyObject *self, PyObject *args)
     // Samples beyond the filter's nparts * fsize are never used.
     Py_ssize_t used = J->renderer ? (Py_ssize_t) J->renderer->binconv->nparts * J->renderer->binconv->fsize : 0;
     int len = (int) (smp.size < used ? smp.size : used);
-    for (int j = 0; j < len; j++)
+    if (vesk_refuse_nonfinite_samples (&smp, len, "Filter sample"))
     {
-        if (vesk_refuse_nonfinite (smp.data [j * smp.stride], "Filter sample"))
-        {
-            PyBuffer_Release (&view);
-            return nullptr;
-        }
+        PyBuffer_Release (&view);
+        return nullptr;
     }
     if (J->renderer) J->renderer->binconv->setimp (index, 1.0f, smp.data, len, (int) smp.stride);
     PyBuffer_Release (&view);

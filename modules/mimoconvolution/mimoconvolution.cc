@@ -58,14 +58,10 @@ static PyObject *load_impulse (PyObject *self, PyObject *args)
         return nullptr;
     }
     // A NaN or infinity would reach every output the response feeds.
-    for (Py_ssize_t k = 0; k < smp.size; k++)
+    if (vesk_refuse_nonfinite_samples (&smp, smp.size, "Impulse sample"))
     {
-        if (!isfinite (smp.data [k * smp.stride]))
-        {
-            PyBuffer_Release (&view);
-            PyErr_SetString (PyExc_ValueError, "Impulse must be finite");
-            return nullptr;
-        }
+        PyBuffer_Release (&view);
+        return nullptr;
     }
     r = J->load_impulse (smp.data, (int) smp.size, smp.stride, inp, out, gain);
     PyBuffer_Release (&view);
