@@ -46,7 +46,25 @@ def check_options(options):
                              f"a sample form {SAMPLE_FORMS} or a dither {DITHERS}")
 
 
-class FastPlayback(Tool):
+class _Freewheel(Tool):
+    """What the freewheel player and capture share: audio ports and ``_sync``."""
+
+    def _open_fw(self, name, server, nchan):
+        self._open(name, server, int(nchan))
+        self._nchan = max(0, int(nchan))
+
+    @property
+    def nchan(self):
+        """Number of audio ports."""
+        return self._nchan
+
+    @property
+    def sync(self):
+        """Full JACK name of the ``_sync`` port (an output of the player, an input of the capture)."""
+        return f"{self.name}:_sync"
+
+
+class FastPlayback(_Freewheel):
     """Plays a file range on outputs ``out_i`` in freewheel mode, with the sync marker on ``_sync``.
 
     ``load(path)`` opens a file and selects all of it; ``range`` narrows or
@@ -62,18 +80,8 @@ class FastPlayback(Tool):
     _module = fastplayback
 
     def __init__(self, nchan, name="fastplayback", server=None):
-        self._open(name, server, int(nchan))
-        self._nchan = max(0, int(nchan))
+        self._open_fw(name, server, nchan)
         self._nout = self._nchan if self.name else 0
-
-    @property
-    def nchan(self):
-        return self._nchan
-
-    @property
-    def sync(self):
-        """Full JACK name of the ``_sync`` output."""
-        return f"{self.name}:_sync"
 
     def load(self, path):
         """Open ``path`` for playback (None: unload). Raises OSError if it cannot be read."""
@@ -114,7 +122,7 @@ class FastPlayback(Tool):
         fastplayback.set_state(self.capsule, 1 if on else 0)
 
 
-class FastCapture(Tool):
+class FastCapture(_Freewheel):
     """Captures inputs ``in_i`` into a file, frame-exactly, under the sync marker on ``_sync``.
 
     ``create(path, nchan, options)`` makes the file; the capture starts at the
@@ -130,18 +138,8 @@ class FastCapture(Tool):
     _module = fastcapture
 
     def __init__(self, nchan, name="fastcapture", server=None):
-        self._open(name, server, int(nchan))
-        self._nchan = max(0, int(nchan))
+        self._open_fw(name, server, nchan)
         self._ninp = self._nchan if self.name else 0
-
-    @property
-    def nchan(self):
-        return self._nchan
-
-    @property
-    def sync(self):
-        """Full JACK name of the ``_sync`` input."""
-        return f"{self.name}:_sync"
 
     def create(self, path, nchan=None, options=None):
         """Create the capture file (``nchan`` None: one channel per input, at least 1).
