@@ -38,7 +38,7 @@ def measure(prog, k, fi, fo):
     win = np.kaiser(NFFT, 20.0)
     starts = np.arange(0, len(y) - NFFT, HOP)
     frames = np.stack([y[s:s + NFFT] * win for s in starts])
-    spec = np.abs(np.fft.rfft(frames, axis=1)) ** 2
+    power = np.abs(np.fft.rfft(frames, axis=1)) ** 2
     freqs = np.fft.rfftfreq(NFFT, 1 / fo)
     # The output frame centred at output time t shows input frequency f(t).
     f_in = (starts + NFFT / 2) / fo * (0.5 * fi / SECS)
@@ -47,7 +47,7 @@ def measure(prog, k, fi, fo):
     half = 0.5 * (0.5 * fi / SECS) * NFFT / fo + 8 * fo / NFFT
     ref = None
     worst_alias, worst_image = -400.0, -400.0
-    for s, f in zip(spec, f_in):
+    for s, f in zip(power, f_in):
         if f + half < 0.9 * nyq:
             line = np.abs(freqs - f) < half
             lvl = s[line].max()

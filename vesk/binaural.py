@@ -125,13 +125,13 @@ def design_filters(hrirs, directions, degree, rate, length=None, crossover=None,
     fc = default_crossover(degree, radius) if crossover is None else float(crossover)
 
     nfft = 2 * max(N, length)
-    spec = np.fft.rfft(hrirs, nfft, axis=-1)
+    spectra = np.fft.rfft(hrirs, nfft, axis=-1)
     az, el = directions[:, 0], directions[:, 1]
     if nears == 2:
-        data = np.concatenate([spec[:, 0], spec[:, 1]])
+        data = np.concatenate([spectra[:, 0], spectra[:, 1]])
         Y = sn3d_harmonics(degree, np.concatenate([az, -az]), np.concatenate([el, el]))
     else:
-        data = spec[:, 0]
+        data = spectra[:, 0]
         Y = sn3d_harmonics(degree, az, el)
     G = Y.T @ Y
     G += regularisation * np.trace(G) / G.shape[0] * np.eye(G.shape[0])

@@ -33,10 +33,10 @@ def test_signal(rate=RATE, seconds=SECONDS, seed=1):
     n = rate * seconds
     rng = np.random.default_rng(seed)
     # Pink noise: white noise shaped by 1/sqrt(f) in the frequency domain.
-    spec = rng.standard_normal((2, n // 2 + 1)) + 1j * rng.standard_normal((2, n // 2 + 1))
+    bins = rng.standard_normal((2, n // 2 + 1)) + 1j * rng.standard_normal((2, n // 2 + 1))
     f = np.fft.rfftfreq(n, 1 / rate)
-    spec *= 1 / np.sqrt(np.maximum(f, 20.0))
-    pink = np.fft.irfft(spec, n)
+    bins *= 1 / np.sqrt(np.maximum(f, 20.0))
+    pink = np.fft.irfft(bins, n)
     pink *= 10 ** (-24 / 20) / np.sqrt(np.mean(pink ** 2))
     t = np.arange(n) / rate
     x = pink + 0.1 * np.sin(2 * np.pi * 60 * t)
