@@ -312,11 +312,15 @@ void bp6_multi (int n, int nch, Bp6filter *const *F, const float *const *inp, fl
 
 
 // ---- Equaliser: the make-up gain, then every active section, in doubles.
-// Adds are what limits these sections, so each multiply and the add after it
-// are fused, and the signal stays in double precision from the first section
-// to the last, where the plain code rounds it to float after every section:
-// six fused multiply-adds and three adds a section instead of five
-// multiplies, nine adds and two conversions. The outputs differ from the
+// The multipliers are what limits these sections, so each multiply and the
+// add after it are fused, a section whose c2 is and stays zero (all but the
+// low shelf) skips that term, and the signal stays in double precision from
+// the first section to the last, where the plain code rounds it to float
+// after every section: four or five fused multiply-adds and two adds a
+// section instead of five multiplies, nine adds and two conversions. The
+// plain code keeps its states off denormals by adding 1e-15 to them every
+// sample; here the lanes run with denormals flushed to zero instead (see
+// eq_multi), which costs nothing per sample. The outputs differ from the
 // plain code's by about a float rounding.
 
 template <int NL_, int PASS>
@@ -354,26 +358,29 @@ struct Eqlanes
     }
 
     // Sections k .. k + NS - 1 over m rows of D, in one pass: the
-    // recursions of the sections and of the NV vectors overlap.
-    template <int NS>
+    // recursions of the sections and of the NV vectors overlap. Bit s of C2
+    // says that section k + s uses its c2 term; with RAMP, some of them
+    // interpolate, their coefficients stepping in every lane alike.
+    template <int NS, unsigned C2, bool RAMP>
     void sections (int k, int m)
     {
-        double c [NS][5], dc [NS][5];
-        bool   interp [NS];
-        vd     z1 [NS][NV], z2 [NS][NV];
+        vd A [NS][5], dA [NS][5];
+        vd z1 [NS][NV], z2 [NS][NV];
         for (int s = 0; s < NS; s++)
         {
             const Svparam2 *P = S [k + s];
-            for (int r = 0; r < 5; r++) c [s][r] = a [k + s][r];
-            dc [s][0] = P->dc0; dc [s][1] = P->dc1; dc [s][2] = P->dc2; dc [s][3] = P->dc3; dc [s][4] = P->dc4;
-            interp [s] = (P->mode == 2);
+            const double dc [5] = { P->dc0, P->dc1, P->dc2, P->dc3, P->dc4 };
+            for (int r = 0; r < 5; r++)
+            {
+                A [s][r] = vd_set (a [k + s][r]);
+                dA [s][r] = vd_set ((P->mode == 2) ? dc [r] : 0.0);
+            }
             for (int i = 0; i < NV; i++)
             {
                 z1 [s][i] = s1 [k + s][i];
                 z2 [s][i] = s2 [k + s][i];
             }
         }
-        const vd e = vd_set (1e-15), one = vd_set (1.0);
         for (int n = 0; n < m; n++)
         {
             double *p = D + n * NL;
@@ -381,31 +388,79 @@ struct Eqlanes
             for (int i = 0; i < NV; i++) x [i] = vd_load (p + i * DW);
             for (int s = 0; s < NS; s++)
             {
-                if (interp [s]) for (int r = 0; r < 5; r++) c [s][r] += dc [s][r];
-                const vd A0 = vd_set (c [s][0]), A1 = vd_set (c [s][1]), A2 = vd_set (c [s][2]);
-                const vd A3 = vd_set (c [s][3]), A4 = vd_set (c [s][4]);
+                if (RAMP)
+                {
+                    for (int r = 0; r < 5; r++)
+                    {
+                        if (r != 2 || (C2 & (1u << s))) A [s][r] = A [s][r] + dA [s][r];
+                    }
+                }
                 for (int i = 0; i < NV; i++)
                 {
-                    // The second subtraction as a multiply-add by 1 (exact
-                    // all the same), sharing the work between adders and
-                    // multipliers.
-                    const vd d = vd_fnma (one, z2 [s][i], x [i] - z1 [s][i]);
-                    x [i] = vd_fma (A2, z2 [s][i], vd_fma (A1, z1 [s][i], vd_fma (A0, d, x [i])));
-                    z2 [s][i] = z2 [s][i] + vd_fma (A4, z1 [s][i], e);
-                    z1 [s][i] = z1 [s][i] + vd_fma (A3, d, e);
+                    const vd d = (x [i] - z1 [s][i]) - z2 [s][i];
+                    vd y = vd_fma (A [s][1], z1 [s][i], x [i]);
+                    if (C2 & (1u << s)) y = vd_fma (A [s][2], z2 [s][i], y);
+                    x [i] = vd_fma (A [s][0], d, y);
+                    z2 [s][i] = vd_fma (A [s][4], z1 [s][i], z2 [s][i]);
+                    z1 [s][i] = vd_fma (A [s][3], d, z1 [s][i]);
                 }
             }
             for (int i = 0; i < NV; i++) vd_store (p + i * DW, x [i]);
         }
         for (int s = 0; s < NS; s++)
         {
-            for (int r = 0; r < 5; r++) a [k + s][r] = c [s][r];
+            if (RAMP) for (int r = 0; r < 5; r++) a [k + s][r] = vd_first (A [s][r]);
             for (int i = 0; i < NV; i++)
             {
                 s1 [k + s][i] = z1 [s][i];
                 s2 [k + s][i] = z2 [s][i];
             }
         }
+    }
+
+    // One pass of NS sections from k, its variant chosen by which sections
+    // use c2 and whether any interpolates.
+    template <int NS>
+    void pass (int k, int m)
+    {
+        unsigned c2 = 0;
+        bool ramp = false;
+        for (int s = 0; s < NS; s++)
+        {
+            if (uses_c2 (k + s)) c2 |= 1u << s;
+            if (S [k + s]->mode == 2) ramp = true;
+        }
+        if constexpr (NS == 1)
+        {
+            switch (c2 + 2 * ramp)
+            {
+            case 0: sections <NS, 0, false> (k, m); break;
+            case 1: sections <NS, 1, false> (k, m); break;
+            case 2: sections <NS, 0, true> (k, m); break;
+            case 3: sections <NS, 1, true> (k, m); break;
+            }
+        }
+        else
+        {
+            switch (c2 + 4 * ramp)
+            {
+            case 0: sections <NS, 0, false> (k, m); break;
+            case 1: sections <NS, 1, false> (k, m); break;
+            case 2: sections <NS, 2, false> (k, m); break;
+            case 3: sections <NS, 3, false> (k, m); break;
+            case 4: sections <NS, 0, true> (k, m); break;
+            case 5: sections <NS, 1, true> (k, m); break;
+            case 6: sections <NS, 2, true> (k, m); break;
+            case 7: sections <NS, 3, true> (k, m); break;
+            }
+        }
+    }
+
+    // Whether section k's c2 term counts: a c2 of zero that does not move
+    // adds exactly nothing.
+    bool uses_c2 (int k) const
+    {
+        return a [k][2] != 0 || (S [k]->mode == 2 && S [k]->dc2 != 0);
     }
 
     void run (int m, float *L)
@@ -435,8 +490,8 @@ struct Eqlanes
             }
         }
         int k = 0;
-        for (; k + PASS <= ns; k += PASS) sections <PASS> (k, m);
-        for (; k < ns; k++) sections <1> (k, m);
+        for (; k + PASS <= ns; k += PASS) pass <PASS> (k, m);
+        for (; k < ns; k++) pass <1> (k, m);
         for (int n = 0; n < m * NL; n += DW) vd_storef (L + n, vd_load (D + n));
     }
 };
@@ -461,6 +516,10 @@ static void eq_finish (Eqgain *G, Svparam2 *const *S, int ns, float g, const dou
 
 void eq_multi (Eqgain *G, Svparam2 *const *S, int ns, int n, int nch, const float *const *inp, float *const *out)
 {
+    // Denormals flushed to zero on the way in and out of every operation
+    // while the lanes run, and the caller's mode restored after.
+    const unsigned csr = _mm_getcsr ();
+    _mm_setcsr (csr | 0x8040);
     if (nch <= 16)
     {
         Eqlanes <16, EQPASS16> k;
@@ -475,4 +534,5 @@ void eq_multi (Eqgain *G, Svparam2 *const *S, int ns, int n, int nch, const floa
         run_lanes (k, n, nch, inp, out);
         eq_finish (G, S, ns, k.g, k.a);
     }
+    _mm_setcsr (csr);
 }

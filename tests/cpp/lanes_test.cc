@@ -7,6 +7,7 @@
 // channel's peak.
 
 #include <gtest/gtest.h>
+#include <xmmintrin.h>
 #include <stdlib.h>
 #include <cmath>
 #include <functional>
@@ -274,6 +275,40 @@ TEST (Lanes, EqualiserWhileRamping)
         };
         Chans ref = run (SIMD_SCALAR);
         for (int level : wide_levels ()) expect_close (ref, run (level), "equaliser", level, nch);
+    }
+}
+
+
+TEST (Lanes, EqualiserFlushesDenormalsAndRestoresTheCallersMode)
+{
+    // States left in the denormal range (a signal that has died away) come
+    // out as zeros, and the caller's floating-point mode is as it was.
+    const unsigned csr = _mm_getcsr ();
+    for (int level : wide_levels ())
+    {
+        Eqgain G;
+        Svparam2 S (Svparam2::PEAK_FIXED);
+        S.bypass = false;
+        S.setpars (0.2f, 4.0f, 1.0f);
+        S.prepare (0);
+        Svparam2 *P [1] = { &S };
+        const int nch = 17;
+        for (int c = 0; c < nch; c++) S.z1 [c] = S.z2 [c] = 1e-310;
+        std::vector<float> x (nch, 0.0f), y (nch, 1.0f);
+        std::vector<float *> ip (nch), op (nch);
+        for (int c = 0; c < nch; c++)
+        {
+            ip [c] = &x [c];
+            op [c] = &y [c];
+        }
+        Svparam2::process_multi (level, G, P, 1, 1, nch, ip.data (), op.data ());
+        EXPECT_EQ (csr, _mm_getcsr ()) << simd_name (level);
+        for (int c = 0; c < nch; c++)
+        {
+            EXPECT_EQ (0.0, S.z1 [c]) << simd_name (level) << " channel " << c;
+            EXPECT_EQ (0.0, S.z2 [c]) << simd_name (level) << " channel " << c;
+            EXPECT_EQ (0.0f, y [c]) << simd_name (level) << " channel " << c;
+        }
     }
 }
 
