@@ -22,7 +22,6 @@ static inline vf   vf_load (const float *p) { return _mm512_load_ps (p); }
 static inline void vf_store (float *p, vf v) { _mm512_store_ps (p, v); }
 static inline vf   vf_set (float x) { return _mm512_set1_ps (x); }
 static inline vf   vf_max (vf a, vf b) { return _mm512_max_ps (a, b); }   // a > b ? a : b
-static inline vf   vf_min (vf a, vf b) { return _mm512_min_ps (a, b); }   // a < b ? a : b
 static inline vf   vf_abs (vf a) { return _mm512_castsi512_ps (_mm512_and_si512 (_mm512_castps_si512 (a), _mm512_set1_epi32 (0x7fffffff))); }
 // (a < b) ? x : y, lane by lane.
 static inline vf   vf_lt_sel (vf a, vf b, vf x, vf y) { return _mm512_mask_blend_ps (_mm512_cmp_ps_mask (a, b, _CMP_LT_OQ), y, x); }
@@ -32,12 +31,8 @@ static inline void vd_storef (float *p, vd v) { _mm256_store_ps (p, _mm512_cvtpd
 static inline vd   vd_load (const double *p) { return _mm512_load_pd (p); }
 static inline void vd_store (double *p, vd v) { _mm512_store_pd (p, v); }
 static inline vd   vd_set (double x) { return _mm512_set1_pd (x); }
-// Rounded to float and back, as a float store and load would.
-static inline vd   vd_round (vd v) { return _mm512_cvtps_pd (_mm512_cvtpd_ps (v)); }
 // a * b + c, rounded once.
 static inline vd   vd_fma (vd a, vd b, vd c) { return _mm512_fmadd_pd (a, b, c); }
-// c - a * b, rounded once.
-static inline vd   vd_fnma (vd a, vd b, vd c) { return _mm512_fnmadd_pd (a, b, c); }
 // Lane 0.
 static inline double vd_first (vd v) { return _mm512_cvtsd_f64 (v); }
 #else
@@ -50,7 +45,6 @@ static inline vf   vf_load (const float *p) { return _mm256_load_ps (p); }
 static inline void vf_store (float *p, vf v) { _mm256_store_ps (p, v); }
 static inline vf   vf_set (float x) { return _mm256_set1_ps (x); }
 static inline vf   vf_max (vf a, vf b) { return _mm256_max_ps (a, b); }
-static inline vf   vf_min (vf a, vf b) { return _mm256_min_ps (a, b); }
 static inline vf   vf_abs (vf a) { return _mm256_and_ps (a, _mm256_castsi256_ps (_mm256_set1_epi32 (0x7fffffff))); }
 static inline vf   vf_lt_sel (vf a, vf b, vf x, vf y) { return _mm256_blendv_ps (y, x, _mm256_cmp_ps (a, b, _CMP_LT_OQ)); }
 static inline vd   vd_loadf (const float *p) { return _mm256_cvtps_pd (_mm_load_ps (p)); }
@@ -58,9 +52,7 @@ static inline void vd_storef (float *p, vd v) { _mm_store_ps (p, _mm256_cvtpd_ps
 static inline vd   vd_load (const double *p) { return _mm256_load_pd (p); }
 static inline void vd_store (double *p, vd v) { _mm256_store_pd (p, v); }
 static inline vd   vd_set (double x) { return _mm256_set1_pd (x); }
-static inline vd   vd_round (vd v) { return _mm256_cvtps_pd (_mm256_cvtpd_ps (v)); }
 static inline vd   vd_fma (vd a, vd b, vd c) { return _mm256_fmadd_pd (a, b, c); }
-static inline vd   vd_fnma (vd a, vd b, vd c) { return _mm256_fnmadd_pd (a, b, c); }
 static inline double vd_first (vd v) { return _mm256_cvtsd_f64 (v); }
 #endif
 
