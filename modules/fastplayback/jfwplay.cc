@@ -54,6 +54,12 @@ void Jfwplay::fini (void)
     int st = state.exchange (INITIAL);
     if (jack_client && st != ZOMBIE) jack_set_freewheel (jack_client, 0);
     close_jack ();
+    drop_file ();
+}
+
+
+void Jfwplay::drop_file (void)
+{
     _afile.close ();
     delete[] _buff;
     _buff = nullptr;
@@ -66,12 +72,7 @@ void Jfwplay::fini (void)
 int Jfwplay::close_file (void)
 {
     if (state > PASSIVE) return 1;
-    _afile.close ();
-    delete[] _buff;
-    _buff = nullptr;
-    _bsize = 0;
-    _fchan = 0;
-    _flen = 0;
+    drop_file ();
     return 0;
 }
 
@@ -79,7 +80,7 @@ int Jfwplay::close_file (void)
 int Jfwplay::load_file (const char *name)
 {
     if (state != PASSIVE) return 1;
-    close_file ();
+    drop_file ();
     if (!name) return 0;
     if (_afile.open_read (name) || !(_afile.mode () & Audiofile::MODE_READ)) return 1;
     _flen = _afile.size ();

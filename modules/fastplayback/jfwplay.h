@@ -47,6 +47,9 @@ private:
     virtual void jack_freewheel (int starting) override;
     virtual int  jack_process (int nframes) VESK_NONBLOCKING override;
 
+    // Python thread: closes the file and frees the buffer.
+    void drop_file (void);
+
     int        _nchan;      // audio output ports
     int        _fchan;      // channels of the loaded file, 0 without one
     int64_t    _flen;       // frames of the loaded file, 0 without one
