@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <vector>
 #include "resampler.h"
+#include "tonefit.h"
 
 
 TEST (Resampler, RefusesWhatItCannotServe)
@@ -188,26 +189,7 @@ static void tone (unsigned int fi, unsigned int fo, double f, double &gain, doub
     unsigned int skip = (unsigned int)(R.inpdist () * (double) fo / fi) + 10;
     unsigned int n0 = skip, n1 = no - R.out_count - skip;
     ASSERT_GT (n1, n0 + fo / 4);
-    double cc = 0, ss = 0, sc = 0, yc = 0, ys = 0;
-    for (unsigned int n = n0; n < n1; n++)
-    {
-        double c = cos (2 * M_PI * f * n / fo), s = sin (2 * M_PI * f * n / fo);
-        cc += c * c; ss += s * s; sc += s * c; yc += y [n] * c; ys += y [n] * s;
-    }
-    double d = cc * ss - sc * sc;
-    double a = (yc * ss - ys * sc) / d, b = (ys * cc - yc * sc) / d;
-    double e = 0, p = 0;
-    for (unsigned int n = n0; n < n1; n++)
-    {
-        double t = 2 * M_PI * f * n / fo;
-        double r = y [n] - a * cos (t) - b * sin (t);
-        e += r * r;
-        p += (double) y [n] * y [n];
-    }
-    double rms = 0.5 / sqrt (2.0);
-    gain = 20 * log10 (hypot (a, b) / 0.5);
-    resid = 10 * log10 (e / (n1 - n0)) - 20 * log10 (rms);
-    if (2 * f > fo) gain = 10 * log10 (p / (n1 - n0) + 1e-30) - 20 * log10 (rms);
+    tone_fit (y.data (), n0, n1, f, fo, gain, resid);
 }
 
 
