@@ -90,6 +90,49 @@ def _ramp(t):
     return t
 
 
+class _Rotation:
+    """How a rotation is set and read back, for the tools that rotate a
+    signal set (the rotator, and the binaural renderer, whose scene turns).
+    The tool's module takes it with ``set_quaternion``."""
+
+    _quat = (1.0, 0.0, 0.0, 0.0)   # no rotation until one is set
+
+    def set_rotation(self, angle, axis, ramp=0.0, degrees=False):
+        """Rotate by ``angle`` (radians, or degrees with ``degrees``) about
+        ``axis`` (x, y, z) over ``ramp`` seconds (0..1).
+
+        The axis need not be of unit length; a zero or non-finite axis or
+        angle raises ValueError. An angle of 0 (or any multiple of 360
+        degrees) means no rotation.
+        """
+        angle = math.radians(angle) if degrees else float(angle)
+        self._send(quaternion_from_axis_angle(angle, axis), ramp)
+
+    def set_quaternion(self, q, ramp=0.0):
+        """Rotate by the quaternion ``q`` = (w, x, y, z), of any non-zero
+        finite length; (1, 0, 0, 0) is no rotation."""
+        self._send(_unit_quaternion(q), ramp)
+
+    def set_ypr(self, yaw, pitch, roll, ramp=0.0, degrees=True):
+        """Rotate by R = Rz(yaw) Ry(pitch) Rx(roll), angles in degrees (radians with ``degrees=False``)."""
+        self._send(quaternion_from_ypr(yaw, pitch, roll, degrees), ramp)
+
+    def _send(self, q, ramp):
+        # Sent as a quaternion: an angle of zero would be dropped as a request.
+        self._module.set_quaternion(self.capsule, *(float(v) for v in q), _ramp(ramp))
+        self._quat = np.asarray(q, dtype=float)
+
+    @property
+    def quaternion(self):
+        """The rotation as last set, a unit quaternion (w, x, y, z)."""
+        return np.array(self._quat, dtype=float)
+
+    @property
+    def matrix(self):
+        """The rotation as last set, a 3 x 3 matrix acting on (x, y, z)."""
+        return rotation_matrix(self._quat)
+
+
 class AmbiPanner(Tool):
     """Pans up to 100 mono inputs into one ambisonic signal set of degree 1 to 8.
 
@@ -153,7 +196,7 @@ class AmbiPanner(Tool):
         return self._directions.copy()
 
 
-class AmbiRotator(Tool):
+class AmbiRotator(_Rotation, Tool):
     """Rotates one ambisonic signal set of degree 1 to 8.
 
     (degree+1)**2 inputs ``in.i`` feed as many outputs ``out.i``. The
@@ -178,7 +221,6 @@ class AmbiRotator(Tool):
         self._degree = max(1, min(8, int(degree)))
         if self.name:
             self._ninp = self._nout = (self._degree + 1) ** 2
-        self._quat = np.array([1.0, 0.0, 0.0, 0.0])
 
     @property
     def degree(self):
@@ -189,38 +231,3 @@ class AmbiRotator(Tool):
     def nchan(self):
         """Number of channels, (degree+1)**2 inputs and as many outputs."""
         return (self._degree + 1) ** 2
-
-    def set_rotation(self, angle, axis, ramp=0.0, degrees=False):
-        """Rotate by ``angle`` (radians, or degrees with ``degrees``) about ``axis`` (x, y, z).
-
-        The axis need not be of unit length; a zero or non-finite axis or
-        angle raises ValueError. An angle of 0 (or any multiple of 360
-        degrees) means no rotation.
-        """
-        angle = math.radians(angle) if degrees else float(angle)
-        q = quaternion_from_axis_angle(angle, axis)
-        self._send(q, ramp)
-
-    def set_quaternion(self, q, ramp=0.0):
-        """Rotate by the quaternion ``q`` = (w, x, y, z), of any non-zero finite length."""
-        self._send(_unit_quaternion(q), ramp)
-
-    def set_ypr(self, yaw, pitch, roll, ramp=0.0, degrees=True):
-        """Rotate by R = Rz(yaw) Ry(pitch) Rx(roll), angles in degrees (radians with ``degrees=False``)."""
-        self._send(quaternion_from_ypr(yaw, pitch, roll, degrees), ramp)
-
-    def _send(self, q, ramp):
-        ramp = _ramp(ramp)
-        # Sent as a quaternion: an angle of zero would be dropped as a request.
-        hoarotator.set_quaternion(self.capsule, *(float(v) for v in q), ramp)
-        self._quat = np.asarray(q, dtype=float)
-
-    @property
-    def quaternion(self):
-        """The rotation as last set, a unit quaternion (w, x, y, z)."""
-        return self._quat.copy()
-
-    @property
-    def matrix(self):
-        """The rotation as last set, a 3 x 3 matrix acting on (x, y, z)."""
-        return rotation_matrix(self._quat)

@@ -21,8 +21,7 @@ import numpy as np
 
 from . import hoabinaural
 from ._tool import Tool
-from .ambisonics import (quaternion_from_axis_angle, quaternion_from_ypr, quaternion_inverse,
-                         rotation_matrix, _unit_quaternion, _ramp)
+from .ambisonics import _Rotation, quaternion_from_ypr, quaternion_inverse
 
 SPEED_OF_SOUND = 343.0   # m/s, as the renderer's near-field compensation uses
 HEAD_RADIUS = 0.0875     # m, the default head radius of the filter design
@@ -182,7 +181,7 @@ def sofa_filters(path, degree, length=None, crossover=None, **kw):
     return design_filters(ir[:, :2], directions, degree, rate, length, crossover, **kw), rate
 
 
-class BinauralRenderer(Tool):
+class BinauralRenderer(_Rotation, Tool):
     """Binaural renderer of an ambisonic signal set of degree 1 to 8.
 
     Inputs "in.0" ... "in.{(degree+1)**2 - 1}" take the set in ACN order,
@@ -214,7 +213,6 @@ class BinauralRenderer(Tool):
         self._ninp = self.nchan if self.name else 0
         self._nout = 2 if self.name else 0
         self._nfcomp = None
-        self._quat = np.array([1.0, 0.0, 0.0, 0.0])
 
     @property
     def degree(self):
@@ -301,41 +299,8 @@ class BinauralRenderer(Tool):
             hoabinaural.set_nfcomp(self.capsule, float(distance))
             self._nfcomp = max(float(distance), 0.5)
 
-    def set_rotation(self, angle, axis, ramp=0.0, degrees=False):
-        """Rotate the scene by ``angle`` (radians, or degrees with
-        ``degrees``) about ``axis`` (x, y, z) over ``ramp`` seconds (0..1).
-        A zero or non-finite axis or angle raises ValueError; an angle of 0
-        means no rotation."""
-        angle = math.radians(angle) if degrees else float(angle)
-        self._send(quaternion_from_axis_angle(angle, axis), ramp)
-
-    def set_quaternion(self, q, ramp=0.0):
-        """Rotate the scene by the quaternion ``q`` = (w, x, y, z), of any
-        non-zero finite length; (1, 0, 0, 0) is no rotation."""
-        self._send(_unit_quaternion(q), ramp)
-
-    def set_ypr(self, yaw, pitch, roll, ramp=0.0, degrees=True):
-        """Rotate the scene by R = Rz(yaw) Ry(pitch) Rx(roll), angles in
-        degrees (radians with ``degrees=False``); see :mod:`vesk.ambisonics`."""
-        self._send(quaternion_from_ypr(yaw, pitch, roll, degrees), ramp)
-
     def set_head(self, yaw, pitch, roll, ramp=0.0, degrees=True):
         """Keep the scene still for a listener whose head has turned by yaw,
         pitch and roll (as :meth:`set_ypr`): the scene is rotated by the
         inverse of the head's rotation."""
         self._send(quaternion_inverse(quaternion_from_ypr(yaw, pitch, roll, degrees)), ramp)
-
-    def _send(self, q, ramp):
-        # Sent as a quaternion: an angle of zero would be dropped as a request.
-        hoabinaural.set_quaternion(self.capsule, *(float(v) for v in q), _ramp(ramp))
-        self._quat = np.asarray(q, dtype=float)
-
-    @property
-    def quaternion(self):
-        """The scene rotation as last set, a unit quaternion (w, x, y, z)."""
-        return self._quat.copy()
-
-    @property
-    def matrix(self):
-        """The scene rotation as last set, a 3 x 3 matrix acting on (x, y, z)."""
-        return rotation_matrix(self._quat)
