@@ -12,7 +12,8 @@ runs one group only (``server``: the 48000/256 server and tests without one;
 ``server1024``; ``other``: servers of a test's own), and ``./run tests`` runs
 each group in a process of its own. Without it every group runs, one after
 the other. Between tests nothing is kept that could hold a client open: a
-failed test's traceback is dropped before the next test starts.
+failed test's traceback is dropped before the next test starts. A test
+that hangs is reported and broken off by a watchdog (harness/watchdog.py).
 
 ``--pipewire`` runs the tests on PipeWire's JACK instead (the process must
 use PipeWire's libjack: ``tools/with-pipewire -p 256 python3 -m pytest
@@ -32,6 +33,7 @@ import pytest
 
 import vesk
 from harness import private_server
+from harness import watchdog
 
 GROUPS = ("server", "server1024", "other")
 
@@ -48,6 +50,13 @@ def pytest_addoption(parser):
 
 
 def pytest_configure(config):
+    # The watchdog reports on the real terminal, not into a test's capture.
+    capman = config.pluginmanager.getplugin("capturemanager")
+    if capman is not None:
+        with capman.global_and_fixture_disabled():
+            config._vesk_watchdog = watchdog.Client()
+    else:
+        config._vesk_watchdog = watchdog.Client()
     config.addinivalue_line("markers", "jackd_only(reason): the test needs jackd2; skipped on PipeWire")
     config.addinivalue_line("markers", "freewheel: the test needs freewheel mode (a long render); skipped on PipeWire")
     if config.getoption("--pipewire"):
@@ -102,6 +111,23 @@ def pytest_collection_modifyitems(config, items):
     # Tests of one server run together, the 48000/256 server first.
     order = {g: k for k, g in enumerate(GROUPS)}
     items.sort(key=lambda i: (order[_group_of(i)], _server_of(i)))
+
+
+def pytest_unconfigure(config):
+    dog = getattr(config, "_vesk_watchdog", None)
+    if dog is not None:
+        dog.close()
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_protocol(item, nextitem):
+    # A test that hangs is reported, then broken off (harness/watchdog.py).
+    dog = item.config._vesk_watchdog
+    dog.started(item.nodeid)
+    try:
+        yield
+    finally:
+        dog.ended()
 
 
 @pytest.hookimpl(trylast=True)

@@ -164,11 +164,13 @@ def test_state_handshake(server):
         k = np.flatnonzero(y)[0] // p * p
         assert 0 < k < len(x) - 4 * p
         want = np.convolve(np.r_[np.zeros(k), x[k:]], h)[:len(x)]
-        assert np.abs(y - want).max() < 1e-5
+        # Float rounding of a 300-tap sum grows with the output's size (peaks near 17).
+        assert np.abs(y - want).max() < 2e-6 * np.abs(want).max()
         # Switched off: silent from a period boundary on.
         y = push_while(m, x, m.stop, at=0.2, before=lambda: flush(m, 1000))[0]
         k = (np.flatnonzero(y)[-1] // p + 1) * p
-        assert np.abs(y[:k] - np.convolve(x, h)[:k]).max() < 1e-5
+        want = np.convolve(x, h)[:k]
+        assert np.abs(y[:k] - want).max() < 2e-6 * np.abs(want).max()
         assert not y[k:].any()
 
 

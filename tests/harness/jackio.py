@@ -15,8 +15,10 @@ has seen what the source sends on it for a few periods: PipeWire makes
 connections live some periods after jack_connect returns, jackd2 at once.
 """
 
+import faulthandler
 import json
 import os
+import signal
 import sys
 import threading
 
@@ -25,6 +27,8 @@ import numpy as np
 
 
 def main():
+    # The test watchdog asks for the stacks of a push that hangs.
+    faulthandler.register(signal.SIGUSR1, all_threads=True)
     cfg = json.load(open(sys.argv[1]))
     data = np.load(cfg["input"]).astype(np.float32)
     nin, n = data.shape

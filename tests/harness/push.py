@@ -10,6 +10,8 @@ tests that change a setting while audio runs (use ``freewheel=False`` then).
 
 import json
 import os
+import select
+import signal
 import subprocess
 import sys
 import tempfile
@@ -47,17 +49,26 @@ class Pusher:
             json.dump(cfg, f)
         self._proc = subprocess.Popen([sys.executable, _JACKIO, os.path.join(d, "cfg.json")],
                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        # The run itself is bounded by ``timeout``; this bounds what libjack
+        # calls around it may take, so a stuck server fails the test.
+        self._limit = float(timeout) + 60.0
         self.xruns = 0
 
     def wait_armed(self):
         """Block until the clients are connected and audio flows."""
+        ready, _, _ = select.select([self._proc.stdout], [], [], self._limit)
+        if not ready:
+            self._fail(f"not armed within {self._limit:.0f} s\n")
         line = self._proc.stdout.readline()
         if line.strip() != "armed":
             self._fail(line)
 
     def result(self):
         """Wait for the end of the run; return the outputs, shape (noutputs, n + tail)."""
-        out, err = self._proc.communicate()
+        try:
+            out, err = self._proc.communicate(timeout=self._limit)
+        except subprocess.TimeoutExpired:
+            self._fail(f"did not end within {self._limit:.0f} s\n")
         if self._proc.returncode != 0:
             self._fail(out + err)
         for line in out.splitlines():
@@ -68,6 +79,9 @@ class Pusher:
         return res
 
     def _fail(self, text):
+        if self._proc.poll() is None:
+            self._proc.send_signal(signal.SIGUSR1)     # its Python stacks, into the message
+            time.sleep(0.5)
         self._proc.kill()
         out, err = self._proc.communicate()
         raise RuntimeError(f"jackio failed: {text}{out}{err}")
