@@ -477,9 +477,17 @@ void Jclient::keep_own_loops (int nframes)
 int Jclient::jack_static_process (jack_nframes_t nframes, void *arg)
 {
     Jclient *J = (Jclient *) arg;
+    int      cancel;
+
+    // libjack stops a client's process thread by cancelling it, when the
+    // client deactivates. A tool's cycle is never cut short by that (a
+    // half-done handshake with its worker threads, say): a cancel that
+    // comes meanwhile takes effect once the cycle is complete.
+    pthread_setcancelstate (PTHREAD_CANCEL_DISABLE, &cancel);
     int r = J->jack_process (nframes);
     if (J->_pipewire) J->keep_own_loops (nframes);
     J->_cycles.store (J->_cycles.load (std::memory_order_relaxed) + 1, std::memory_order_release);
+    pthread_setcancelstate (cancel, nullptr);
     return r;
 }
 

@@ -6,6 +6,8 @@ Python, which must never share an interpreter with a vesk setter that holds
 the interpreter lock while it waits for JACK's process thread.
 
 Usage: python jackio.py CONFIG.json   (CONFIG names the server, ports, files)
+It prints "armed" once audio flows, and at the end "done xruns N" (or
+"timeout ...") before it closes its clients.
 The source writes input frame k of the data at the cycle whose frame time is
 start + k; the sink records its inputs at the same frame times, so output
 sample k is what the client under test produced for input sample k. An
@@ -98,15 +100,18 @@ def main():
     ok = done.wait(cfg["timeout"])
     if cfg["freewheel"]:
         src.set_freewheel(False)
+    if ok:
+        np.save(cfg["output"], out)
+    # The result goes out before the clients close: libjack stops a client's
+    # process thread by cancelling it, and when that thread waits for the
+    # interpreter lock in a callback at that moment, it dies holding the
+    # lock's mutex and this process hangs. The parent then ends it.
+    print(f"{'done' if ok else 'timeout'} xruns {st['xruns']}", flush=True)
     src.deactivate()
     snk.deactivate()
     src.close()
     snk.close()
-    if not ok:
-        print("timeout", flush=True)
-        sys.exit(3)
-    np.save(cfg["output"], out)
-    print(f"xruns {st['xruns']}", flush=True)
+    sys.exit(0 if ok else 3)
 
 
 if __name__ == "__main__":

@@ -10,7 +10,6 @@ tests that change a setting while audio runs (use ``freewheel=False`` then).
 
 import json
 import os
-import select
 import signal
 import subprocess
 import sys
@@ -18,6 +17,8 @@ import tempfile
 import time
 
 import numpy as np
+
+from .lines import Lines
 
 _JACKIO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "jackio.py")
 
@@ -48,32 +49,42 @@ class Pusher:
         with open(os.path.join(d, "cfg.json"), "w") as f:
             json.dump(cfg, f)
         self._proc = subprocess.Popen([sys.executable, _JACKIO, os.path.join(d, "cfg.json")],
-                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self._lines = Lines(self._proc.stdout.fileno())
         # The run itself is bounded by ``timeout``; this bounds what libjack
         # calls around it may take, so a stuck server fails the test.
-        self._limit = float(timeout) + 60.0
+        self._deadline = time.monotonic() + float(timeout) + 60.0
         self.xruns = 0
+
+    def _line(self, what):
+        line = self._lines.readline(max(0.0, self._deadline - time.monotonic()))
+        if line is None:
+            self._fail(f"no {what} in time\n")
+        return line
 
     def wait_armed(self):
         """Block until the clients are connected and audio flows."""
-        ready, _, _ = select.select([self._proc.stdout], [], [], self._limit)
-        if not ready:
-            self._fail(f"not armed within {self._limit:.0f} s\n")
-        line = self._proc.stdout.readline()
+        line = self._line("'armed'")
         if line.strip() != "armed":
             self._fail(line)
 
     def result(self):
         """Wait for the end of the run; return the outputs, shape (noutputs, n + tail)."""
+        line = self._line("result")
+        if line.strip() == "armed":
+            line = self._line("result")
+        if not line.startswith("done"):
+            self._fail(line)
+        self.xruns = int(line.split()[2])
+        # The result is saved: closing its clients can hang jackio (see
+        # there), which then ends here.
         try:
-            out, err = self._proc.communicate(timeout=self._limit)
+            self._proc.wait(10.0)
         except subprocess.TimeoutExpired:
-            self._fail(f"did not end within {self._limit:.0f} s\n")
-        if self._proc.returncode != 0:
-            self._fail(out + err)
-        for line in out.splitlines():
-            if line.startswith("xruns"):
-                self.xruns = int(line.split()[1])
+            self._proc.kill()
+            self._proc.wait()
+        self._proc.stdout.close()
+        self._proc.stderr.close()
         res = np.load(os.path.join(self._dir.name, "out.npy"))
         self._dir.cleanup()
         return res
@@ -84,7 +95,7 @@ class Pusher:
             time.sleep(0.5)
         self._proc.kill()
         out, err = self._proc.communicate()
-        raise RuntimeError(f"jackio failed: {text}{out}{err}")
+        raise RuntimeError(f"jackio failed: {text}{out.decode(errors='replace')}{err.decode(errors='replace')}")
 
 
 def push(tool, data, tail=0, freewheel=None, inputs=None, outputs=None, timeout=60.0):

@@ -22,12 +22,16 @@ so that a run never waits for ever.
 
 import faulthandler
 import os
-import select
 import shutil
 import signal
 import subprocess
 import sys
 import time
+
+try:
+    from .lines import Lines
+except ImportError:                   # run as a script
+    from lines import Lines
 
 LIMIT = float(os.environ.get("VESK_TEST_WATCHDOG", "300"))
 GRACE = 60.0
@@ -139,41 +143,13 @@ def _kill(pids, first=None):
             pass
 
 
-class _Lines:
-    """Lines from the test process, read from the pipe's descriptor itself,
-    so that a wait on it never misses a line already read into a buffer."""
-
-    def __init__(self, fd):
-        self.fd = fd
-        self._buf = b""
-        self._eof = False
-
-    def wait(self, seconds):
-        """True when a line (or the end) can be read within ``seconds`` (None: no limit)."""
-        if b"\n" in self._buf or self._eof:
-            return True
-        ready, _, _ = select.select([self.fd], [], [], seconds)
-        if ready:
-            data = os.read(self.fd, 65536)
-            self._buf += data
-            self._eof = not data
-        return b"\n" in self._buf or self._eof
-
-    def readline(self):
-        """The next line, "" at the end; call after wait() said True."""
-        if b"\n" not in self._buf:
-            return ""
-        line, self._buf = self._buf.split(b"\n", 1)
-        return line.decode(errors="replace") + "\n"
-
-
 def _watch(test_pid):
-    lines = _Lines(sys.stdin.fileno())
+    lines = Lines(sys.stdin.fileno())
     current, since = None, 0.0
     while True:
         wait = None if current is None else max(0.0, since + LIMIT - time.monotonic())
-        if lines.wait(wait):
-            line = lines.readline()
+        line = lines.readline(wait)
+        if line is not None:
             if not line:
                 return                        # the test process has ended
             if line.startswith("start "):
