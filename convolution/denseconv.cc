@@ -203,12 +203,6 @@ Workthr::Workthr (int index_, DCparam *param_) :
         sem_destroy (&trig);
         return;
     }
-    if (sem_init (&gone, 0, 0))
-    {
-        sem_destroy (&trig);
-        sem_destroy (&done);
-        return;
-    }
     sems = true;
     tbuf = (float *) fftwf_malloc (2 * param->psize * sizeof (float));
     facc = (fftwf_complex *) fftwf_malloc ((param->psize + 1) * sizeof (fftwf_complex));
@@ -227,7 +221,6 @@ Workthr::~Workthr (void)
     {
         sem_destroy (&trig);
         sem_destroy (&done);
-        sem_destroy (&gone);
     }
 }
 
@@ -243,10 +236,8 @@ void Workthr::thr_main (void)
         sem_post (&done);
     }
     // The owner frees this object as soon as it sees this post: nothing of
-    // it is touched after. A post of its own, apart from done: a process
-    // cycle cut short (its thread cancelled as the client closed) can
-    // leave posts of done that nobody took.
-    sem_post (&gone);
+    // it is touched after.
+    sem_post (&done);
 }
 
 
@@ -336,15 +327,15 @@ Denseconv::Denseconv (int ninp, int nout, int maxlen, int psize, int nthr, int p
 
 Denseconv::~Denseconv (void)
 {
-    // Exit handshake: each worker posts gone on its way out and touches its
-    // object no more, so it can go at once.
+    // Exit handshake: each worker posts done once more on its way out and
+    // touches its object no more, so it can go at once.
     for (int t = 0; t < MAXTHR; t++)
     {
         Workthr *W = workers [t];
         if (!W) continue;
         W->stop.store (true, std::memory_order_relaxed);
         sem_post (&W->trig);
-        sem_wait_intr (&W->gone);
+        sem_wait_intr (&W->done);
         delete W;
         workers [t] = nullptr;
     }

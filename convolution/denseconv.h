@@ -96,7 +96,7 @@ class Workthr : public P_thread
 {
 public:
 
-    // Creates the semaphores and buffers and starts the thread with
+    // Creates both semaphores and buffers and starts the thread with
     // SCHED_FIFO at param->prio, or at normal scheduling where real-time
     // scheduling is not permitted. err is 0 when the thread runs.
     Workthr (int index, DCparam *param);
@@ -111,8 +111,7 @@ public:
     int                index;
     DCparam           *param;
     sem_t              trig;    // posted by the owner to start a phase or to stop
-    sem_t              done;    // posted by the worker after its share
-    sem_t              gone;    // posted once as the worker exits
+    sem_t              done;    // posted by the worker after its share, and once more as it exits
     std::atomic<bool>  stop;    // written by the owner before posting trig, read by the worker
     float             *tbuf;    // 2P, the worker's own
     fftwf_complex     *facc;    // P + 1, the worker's own accumulator
@@ -120,7 +119,7 @@ public:
 
 private:
 
-    bool  sems;                 // the semaphores exist
+    bool  sems;                 // both semaphores exist
 };
 
 
