@@ -24,6 +24,7 @@ marked ``jackd_only`` or that render long signals in freewheel mode (marked
 ``freewheel``) are skipped, with the reason; other pushes run in real time.
 """
 
+import contextlib
 import gc
 import importlib
 import os
@@ -52,10 +53,7 @@ def pytest_addoption(parser):
 def pytest_configure(config):
     # The watchdog reports on the real terminal, not into a test's capture.
     capman = config.pluginmanager.getplugin("capturemanager")
-    if capman is not None:
-        with capman.global_and_fixture_disabled():
-            config._vesk_watchdog = watchdog.Client()
-    else:
+    with capman.global_and_fixture_disabled() if capman else contextlib.nullcontext():
         config._vesk_watchdog = watchdog.Client()
     config.addinivalue_line("markers", "jackd_only(reason): the test needs jackd2; skipped on PipeWire")
     config.addinivalue_line("markers", "freewheel: the test needs freewheel mode (a long render); skipped on PipeWire")

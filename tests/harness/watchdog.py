@@ -71,7 +71,10 @@ class Client:
             self._proc.stdin.close()
         except OSError:
             pass
-        self._proc.wait(10)
+        try:
+            self._proc.wait(10)
+        except subprocess.TimeoutExpired:
+            pass                      # busy with a report; it ends at the end of the pipe
         faulthandler.unregister(signal.SIGUSR1)
         self._log.close()
 
@@ -170,9 +173,6 @@ def _break_hang(test_pid, nodeid, lines):
             log.write(text)
             log.flush()
 
-        def ended(seconds):
-            return lines.wait(seconds)
-
         try:
             _report(test_pid, nodeid, write)
         except Exception as e:                # the report must not stop the breaking
@@ -184,13 +184,13 @@ def _break_hang(test_pid, nodeid, lines):
                  ("the jackd servers it started", lambda: [p for p, c in _children(test_pid)
                                                            if c.startswith("jackd ")], None)]
         for what, find, first in steps:
-            if ended(0):
+            if lines.wait(0):
                 return True
             found = find()
             if found:
                 write(f"--- the test still runs: killing {what} {found}\n")
                 _kill(found, first)
-            if ended(GRACE):
+            if lines.wait(GRACE):
                 write("--- the test ended\n")
                 return True
         write(f"--- the test does not end: killing the test process {test_pid}\n")
